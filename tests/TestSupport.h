@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<unsigned char>;
+
+// Bytes from a hexadecimal text such as "F0 7E F7"; letters make their ASCII bytes
+// when quoted: "'AB' 00".
+Bytes Hex(const std::string& text);
+
+// Collects every trace record while alive.
+class TraceCapture {
+public:
+    TraceCapture();
+    ~TraceCapture();
+    std::vector<std::string> Records() const;
+    bool Contains(const std::string& record) const;
+
+private:
+    struct State;
+    State* state;
+};
+
+} // namespace testsupport
