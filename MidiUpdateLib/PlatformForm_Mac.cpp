@@ -1,0 +1,9 @@
+#include "MidiUpdateLib/PlatformForm.h"
+
+namespace midiupdate {
+
+const bool windowsForm = false;
+
+std::string TraceName(const char*, const char* function) { return function; }
+
+} // namespace midiupdate

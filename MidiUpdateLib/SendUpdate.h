@@ -1,0 +1,85 @@
+#pragma once
+
+// Sending an update to the device: waiting for its port, portions cut into chunks,
+// the device's status and identity replies, and the verdict.
+
+#include "MidiUpdateLib/MidiPort.h"
+#include "MidiUpdateLib/Progress.h"
+#include "MidiUpdateLib/Update.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// What the sender decided, for hosts that act on it without reading texts.
+enum class TransferVerdict {
+    Accepted,    // status accepted, a confirmed version, or a version reported for a 0.00 file
+    Unconfirmed, // no reply, or a reply without a version
+    Failed,      // the device reported an error, or a different version
+};
+
+// A view [start, end) of bytes owned by someone else.
+template <class T> struct Range {
+    T* start;
+    T* end;
+
+    std::size_t Size() const { return static_cast<std::size_t>(end - start); }
+    bool Empty() const { return start == end; }
+    void TrimFromFront(unsigned long n);
+};
+
+Range<unsigned char> NextSysExChunk(Range<unsigned char> remaining, unsigned long idealSize,
+                                    unsigned long maxSize);
+float PercentageDone(const Range<unsigned char>& total, const Range<unsigned char>& remaining);
+
+class SysExSender {
+public:
+    explicit SysExSender(MidiPort& port);
+    virtual ~SysExSender();
+
+    // The whole transfer; ends with one Completed report. Throws nothing of its own.
+    TransferVerdict Send(Update& update, UpdateProgress& progress);
+
+    virtual bool SendPortion(Update::SysExPortion& portion, UpdateProgress& progress) = 0;
+
+    bool SendChunked(Update::SysExPortion& portion, MidiPort& port, UpdateProgress& progress);
+
+protected:
+    MidiPort& port;
+};
+
+class SimpleSysExSender : public SysExSender {
+public:
+    using SysExSender::SysExSender;
+    bool SendPortion(Update::SysExPortion& portion, UpdateProgress& progress) override;
+};
+
+class OneShotSysExSender : public SysExSender {
+public:
+    using SysExSender::SysExSender;
+    bool SendPortion(Update::SysExPortion& portion, UpdateProgress& progress) override;
+};
+
+bool CheckConnected(MidiPort& port);
+void DoDelay(Update::SysExPortion& portion, UpdateProgress& progress);
+
+// The identity request to all devices: F0 7E 7F 06 01 F7.
+extern const unsigned char deviceEnquiry[6];
+
+struct DeviceInfo {
+    std::string manufacturer;
+    std::string family;
+    std::string version;
+    std::string name;
+};
+
+DeviceInfo ParseDeviceEnquiryResponse(const std::vector<unsigned char>& reply);
+std::string ToString(std::vector<int> values);
+
+// Update status codes.
+enum : int { UPDATE_STATUS_NONE = 0, UPDATE_STATUS_ACCEPTED = 1, UPDATE_STATUS_BUSY = 2,
+             UPDATE_STATUS_ERROR = 3 };
+
+int CheckSysExUpdateStatus(const std::vector<unsigned char>& message);
+int GetUpdateStatus(MidiPort& port, unsigned int timeLimitMilliseconds);
+int WaitForUpdateToFinish(MidiPort& port, UpdateProgress& progress);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+// Reassembles received bytes into complete SysEx messages. Only F7 ends a message;
+// bytes outside a message are dropped. Touched by the receiving thread alone.
+class SysExCollector {
+public:
+    SysExCollector() = default;
+
+    void Add(unsigned char byte);
+    bool HasSysEx() const; // a complete message is in `message`
+
+    bool inMessage = false;
+    std::vector<unsigned char> message;
+    void (*onComplete)(void* context) = nullptr; // called on completion, on the adding thread
+    void* context = nullptr;
+};
+
+// A value with the lock that guards it.
+template <class T> class ThreadSafe {
+public:
+    T Get() {
+        std::lock_guard<std::mutex> guard(lock);
+        return value;
+    }
+    void Set(T replacement) {
+        std::lock_guard<std::mutex> guard(lock);
+        value = std::move(replacement);
+    }
+
+    T value{};
+    std::mutex lock;
+};

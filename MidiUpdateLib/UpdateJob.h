@@ -1,0 +1,35 @@
+#pragma once
+
+// One chosen file turned into one transfer, reporting through the application.
+
+#include "MidiUpdateLib/MidiPort.h"
+#include "MidiUpdateLib/Progress.h"
+#include "MidiUpdateLib/SendUpdate.h"
+#include "MidiUpdateLib/Update.h"
+#include "MidiUpdateLib/Version.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class JobFailure { ParseError, StdException, Unknown };
+
+class UpdateJobHost {
+public:
+    virtual ~UpdateJobHost() = default;
+    virtual void JobStarted() = 0;
+    virtual UpdateProgress& ProgressSink() = 0;
+    virtual void ShowProduct(const std::string& productName, const Version& version) = 0;
+    virtual void ConfirmMessage(const std::string& message) = 0;
+    virtual void ShowImage(const std::vector<unsigned char>& image) = 0;
+    virtual void TransferStarting() = 0;
+    virtual std::unique_ptr<MidiPort> CreatePort(const Update& update) = 0;
+    virtual void ReportFailure(JobFailure kind, const std::string& reason) = 0; // reason: what()
+    virtual void JobFinished(bool succeeded) = 0;
+    virtual void Log(const std::string& line) = 0;
+    // What the sender decided, after Send returns; nothing the user sees depends on it.
+    virtual void TransferEnded(TransferVerdict /*verdict*/) {}
+};
+
+// Runs one job to its end on the calling thread. Never lets an exception escape.
+void RunUpdateJob(const std::string& path, UpdateJobHost& host);

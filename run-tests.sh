@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the unit and scenario tests plain, under ASan+UBSan and
+# under TSan, then the update-file reader's fuzzer for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+passed=0
+failed=0
+
+run_preset() {
+  local preset=$1
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  local log
+  log=$(mktemp)
+  local status=0
+  ctest --preset "$preset" -j2 2>&1 | tee "$log" || status=$?
+  local line
+  line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+  rm -f "$log"
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
+  [ "$status" -eq 0 ] || { echo "$preset: tests failed"; exit "$status"; }
+}
+
+run_preset default
+run_preset asan
+run_preset tsan
+
+echo "=== fuzz ($FUZZ_SECONDS s) ==="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+cp fuzz/corpus/* "$corpus"/ 2>/dev/null || true
+./build/fuzz/fuzz/UpdateReaderFuzz -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+  "$corpus" 2>&1 | tail -n 12
+
+echo "$passed passed, $failed failed"
