@@ -22,6 +22,11 @@ namespace midiupdate {
 const int exitOk = 0;
 const int exitRejected = 1; // a file was rejected, or the work itself failed
 const int exitUsage = 2;    // bad arguments or unreadable inputs
+const int exitUnconfirmed = 3;  // sent, but the device did not confirm
+const int exitDeviceFailed = 4; // the device reported an error or another version
+const int exitGaveUp = 5;       // the device did not appear in the time allowed
+const int exitCorrupted = 6;    // the simulated device received other bytes than the file's
+const int exitInterrupted = 130;
 
 struct Command {
     CLI::App* app = nullptr; // the subcommand, owned by the program's App
@@ -30,6 +35,7 @@ struct Command {
 
 Command AddInfoCommand(CLI::App& program);
 Command AddPackCommand(CLI::App& program);
+Command AddSendCommand(CLI::App& program);
 
 // The whole program: args[0] is the program's name.
 int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
@@ -60,5 +66,31 @@ struct PackRequest {
 };
 
 int Pack(const PackRequest& request, std::ostream& out, std::ostream& err);
+
+// send: the update job with the console as its host.
+struct SendRequest {
+    std::string path;
+    bool simulate = false;
+    std::optional<std::string> deviceName;
+    std::string deviceStatus = "accept";
+    std::optional<std::string> deviceVersion;
+    unsigned int appearsAfter = 0;
+    std::optional<std::string> vanish; // N:MS
+    unsigned long idealChunkSize = 2048;
+    unsigned long maxChunkSize = 16384;
+    std::optional<unsigned int> giveUpAfter;
+    bool virtualClock = false;
+    bool events = false;
+    bool verbose = false;
+    std::optional<std::string> logFile;
+
+    bool terminal = false;       // `out` is a terminal: draw a live progress bar
+    unsigned int width = 80;     // the terminal's width
+    bool handleSignals = false;  // Ctrl-C interrupts the transfer (the program, not tests)
+    // Test-only fault: the device receives this byte wrong (portion index, offset).
+    std::optional<std::pair<std::size_t, std::size_t>> corruptByte;
+};
+
+int Send(const SendRequest& request, std::ostream& out, std::ostream& err);
 
 } // namespace midiupdate

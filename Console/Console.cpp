@@ -11,11 +11,12 @@
 namespace midiupdate {
 
 int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    CLI::App program("Reads and builds MIDI firmware update files.", "midi-updater-cli");
+    CLI::App program("Reads, builds and sends MIDI firmware update files.", "midi-updater-cli");
     program.set_version_flag("--version", MidiUpdateLib_Version + " (" + MidiUpdateLib_Build + ")");
     program.require_subcommand(1);
 
-    const std::vector<Command> commands = {AddInfoCommand(program), AddPackCommand(program)};
+    const std::vector<Command> commands = {AddInfoCommand(program), AddPackCommand(program),
+                                          AddSendCommand(program)};
 
     std::vector<const char*> argv;
     for (const std::string& arg : args)

@@ -1,0 +1,71 @@
+#pragma once
+
+// The update job's host in a console: it shows the job's reports on a ConsoleDisplay,
+// puts a simulated device behind the port, and remembers how the job ended.
+
+#include "Console/ConsoleDisplay.h"
+#include "Console/Integrity.h"
+#include "Console/TransferWatch.h"
+#include "MidiUpdateLib/UpdateJob.h"
+#include "Simulator/DeviceConfig.h"
+#include "Simulator/SimulatedDevice.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class VirtualClock;
+
+namespace midiupdate {
+
+struct SimulationSettings {
+    SimulatedDeviceConfig device;     // name empty: the first name the update accepts
+    unsigned long idealChunkSize = 2048;
+    unsigned long maxChunkSize = 16384;
+    VirtualClock* virtualClock = nullptr; // replies in virtual time; null: real time
+    // Test-only fault: a byte the device receives wrong (portion index, offset).
+    std::optional<std::pair<std::size_t, std::size_t>> corruptByte;
+};
+
+class ConsoleJobHost : public UpdateJobHost {
+public:
+    using LogLine = std::function<void(const std::string& line)>;
+
+    ConsoleJobHost(ConsoleDisplay& display, TransferWatch& watch, SimulationSettings simulation,
+                   LogLine log);
+    ~ConsoleJobHost() override;
+
+    void JobStarted() override {}
+    UpdateProgress& ProgressSink() override { return display; }
+    void ShowProduct(const std::string& productName, const Version& version) override;
+    void ConfirmMessage(const std::string& message) override;
+    void ShowImage(const std::vector<unsigned char>& image) override;
+    void TransferStarting() override {}
+    std::unique_ptr<MidiPort> CreatePort(const Update& update) override;
+    void ReportFailure(JobFailure kind, const std::string& reason) override;
+    void JobFinished(bool succeeded) override;
+    void Log(const std::string& line) override { log(line); }
+    void TransferEnded(TransferVerdict verdict) override { this->verdict = verdict; }
+
+    // How the job ended.
+    bool Finished() const { return finished; }
+    bool Failed() const { return failure.has_value(); }
+    std::optional<TransferVerdict> Verdict() const { return verdict; }
+    // Once a port was made: what the device received against the file.
+    std::optional<IntegrityReport> Integrity() const;
+
+private:
+    ConsoleDisplay& display;
+    TransferWatch& watch;
+    const SimulationSettings simulation;
+    const LogLine log;
+
+    std::unique_ptr<SimulatedDevice> device; // outlives the job's port
+    Portions expected;
+    std::optional<TransferVerdict> verdict;
+    std::optional<std::string> failure;
+    bool finished = false;
+};
+
+} // namespace midiupdate

@@ -1,0 +1,280 @@
+#include "Console/Commands.h"
+#include "Console/ConsoleDisplay.h"
+#include "Console/ConsoleJobHost.h"
+#include "Console/TransferWatch.h"
+
+#include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/UpdateJob.h"
+#include "MidiUpdateLib/VirtualClock.h"
+#include "Simulator/DeviceConfig.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <ostream>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace midiupdate {
+namespace {
+
+bool ParseChunkSizes(const std::string& text, unsigned long& ideal, unsigned long& max,
+                     std::string& error) {
+    const auto comma = text.find(',');
+    try {
+        if (comma == std::string::npos)
+            throw std::invalid_argument(text);
+        std::size_t used = 0;
+        const unsigned long a = std::stoul(text.substr(0, comma), &used);
+        if (used != comma)
+            throw std::invalid_argument(text);
+        const std::string second = text.substr(comma + 1);
+        const unsigned long b = std::stoul(second, &used);
+        if (used != second.size() || text[0] == '-' || second[0] == '-')
+            throw std::invalid_argument(text);
+        if (a == 0 || b == 0 || a > 0xFFFFFFFFul || b > 0xFFFFFFFFul) {
+            error = "chunk sizes must be between 1 and 4294967295 bytes: " + text;
+            return false;
+        }
+        ideal = a;
+        max = b;
+        return true;
+    } catch (const std::exception&) {
+        error = "chunk sizes must be IDEAL,MAX in bytes, like 2048,16384: " + text;
+        return false;
+    }
+}
+
+std::string Duration(std::uint64_t milliseconds) {
+    if (milliseconds < 1000)
+        return std::to_string(milliseconds) + " ms";
+    const std::uint64_t minutes = milliseconds / 60000;
+    const double seconds = static_cast<double>(milliseconds % 60000) / 1000.0;
+    const std::string secondsText = Format("%.1f s", seconds);
+    return minutes ? std::to_string(minutes) + " min " + secondsText : secondsText;
+}
+
+// Log lines and trace records: kept out of the display, and written where asked.
+class ConsoleLog {
+public:
+    ConsoleLog(std::ostream* verbose, std::ostream* file) : verbose(verbose), file(file) {}
+
+    void Write(std::string line) {
+        if (line.empty() || line.back() != '\n')
+            line += '\n';
+        std::lock_guard<std::mutex> guard(lock);
+        if (verbose)
+            *verbose << line << std::flush;
+        if (file)
+            *file << line << std::flush;
+    }
+
+private:
+    std::mutex lock;
+    std::ostream* verbose;
+    std::ostream* file;
+};
+
+// Ctrl-C (or a termination request) interrupts the transfer. The signals are taken by
+// a thread of their own with sigwait, so the transfer's threads are never disturbed
+// mid-call; a second Ctrl-C ends the program at once.
+class SignalWatcher {
+public:
+    explicit SignalWatcher(TransferWatch& watch) {
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGUSR2); // our own: stop watching
+        pthread_sigmask(SIG_BLOCK, &signals, &previous);
+        thread = std::thread([this, &watch] {
+            int signal = 0;
+            while (sigwait(&signals, &signal) == 0 && signal != SIGUSR2) {
+                if (watch.WasInterrupted()) {
+                    const char restore[] = "\r\033[K\n";
+                    (void)!write(STDOUT_FILENO, restore, sizeof restore - 1);
+                    std::_Exit(130);
+                }
+                watch.Interrupt();
+            }
+        });
+    }
+    ~SignalWatcher() {
+        pthread_kill(thread.native_handle(), SIGUSR2);
+        thread.join();
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+private:
+    sigset_t signals{};
+    sigset_t previous{};
+    std::thread thread;
+};
+
+class ScopedTraceSink {
+public:
+    explicit ScopedTraceSink(TraceSink sink) { SetTraceSink(std::move(sink)); }
+    ~ScopedTraceSink() { SetTraceSink(nullptr); }
+};
+
+} // namespace
+
+Command AddSendCommand(CLI::App& program) {
+    struct Options {
+        SendRequest request;
+        std::optional<std::string> chunkSizes;
+    };
+    auto options = std::make_shared<Options>();
+    SendRequest& r = options->request;
+
+    CLI::App* send = program.add_subcommand("send", "Send an update to a device.");
+    send->add_option("FILE", r.path, "Update file (.upd) or plain SysEx file (.syx).")->required();
+    CLI::Option* simulate =
+        send->add_flag("--simulate", r.simulate, "Send to a simulated device instead of MIDI.");
+    const auto device = [&](CLI::Option* option) {
+        option->needs(simulate)->group("Simulated device");
+    };
+    device(send->add_option("--device-name", r.deviceName,
+                            "The device's port name (default: one the update accepts)."));
+    device(send->add_option("--device-status", r.deviceStatus,
+                            "Replies per portion, the last repeating: accept, error, busy:N, "
+                            "busy, silent, garbage (default accept)."));
+    device(send->add_option("--device-version", r.deviceVersion,
+                            "MAJOR.MINOR the device answers the identity request with "
+                            "(default: it does not answer)."));
+    device(send->add_option("--device-appears-after", r.appearsAfter,
+                            "Milliseconds before the device is there."));
+    device(send->add_option("--device-vanishes-after-portion", r.vanish,
+                            "N:MS: after portion N the device is away for MS milliseconds."));
+    device(send->add_option("--chunk-sizes", options->chunkSizes,
+                            "IDEAL,MAX chunk sizes of the simulated port (default 2048,16384)."));
+    send->add_option("--give-up-after", r.giveUpAfter,
+                     "Stop waiting for a missing device after this many milliseconds (exit 5).");
+    send->add_flag("--virtual-clock", r.virtualClock,
+                   "Run every pause and timeout in virtual time, so the transfer ends at once.");
+    send->add_flag("--events", r.events, "One JSON object per report on standard output.");
+    send->add_flag("--verbose", r.verbose, "Show the diagnostic log on standard error.");
+    send->add_option("--log", r.logFile, "Append the diagnostic log to FILE.");
+
+    return {send, [options](std::ostream& out, std::ostream& err) {
+                SendRequest request = options->request;
+                if (options->chunkSizes) {
+                    std::string error;
+                    if (!ParseChunkSizes(*options->chunkSizes, request.idealChunkSize,
+                                         request.maxChunkSize, error)) {
+                        err << "send: " << error << '\n';
+                        return exitUsage;
+                    }
+                }
+                request.terminal = &out == &std::cout && isatty(STDOUT_FILENO);
+                winsize size{};
+                if (request.terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col)
+                    request.width = size.ws_col;
+                request.handleSignals = true;
+                return Send(request, out, err);
+            }};
+}
+
+int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
+    if (!request.simulate) {
+        err << "send: real MIDI ports are not supported on this platform yet; add --simulate "
+               "to try the update against a simulated device.\n";
+        return exitUsage;
+    }
+
+    SimulationSettings simulation;
+    std::string error;
+    if (!ParseStatusScript(request.deviceStatus, simulation.device.script, error) ||
+        (request.vanish && !ParseVanish(*request.vanish, simulation.device.vanishAfterPortion,
+                                        simulation.device.vanishFor, error))) {
+        err << "send: " << error << '\n';
+        return exitUsage;
+    }
+    if (request.deviceVersion) {
+        Version version;
+        if (!ParseDeviceVersion(*request.deviceVersion, version, error)) {
+            err << "send: " << error << '\n';
+            return exitUsage;
+        }
+        simulation.device.version = version;
+    }
+    if (request.deviceName)
+        simulation.device.name = *request.deviceName;
+    simulation.device.appearsAfter = request.appearsAfter;
+    simulation.idealChunkSize = request.idealChunkSize;
+    simulation.maxChunkSize = request.maxChunkSize;
+    simulation.corruptByte = request.corruptByte;
+    const std::string problem = ConfigProblem(simulation.device);
+    if (!problem.empty()) {
+        err << "send: " << problem << '\n';
+        return exitUsage;
+    }
+
+    std::ofstream logFile;
+    if (request.logFile) {
+        logFile.open(*request.logFile, std::ios::app);
+        if (!logFile) {
+            err << "send: cannot write the log file " << *request.logFile << '\n';
+            return exitUsage;
+        }
+    }
+    ConsoleLog log(request.verbose ? &err : nullptr, request.logFile ? &logFile : nullptr);
+
+    // A live bar and a scrolling log on one terminal would garble each other.
+    const ConsoleDisplay::Form form = request.events ? ConsoleDisplay::Form::Events
+                                      : request.terminal && !request.verbose
+                                          ? ConsoleDisplay::Form::Terminal
+                                          : ConsoleDisplay::Form::Plain;
+    const std::unique_ptr<ConsoleDisplay> display =
+        MakeConsoleDisplay(form, out, err, request.width);
+
+    TransferWatch watch(request.giveUpAfter);
+    VirtualClock virtualClock;
+    TransferWatch::Clock realClock(watch);
+    if (request.virtualClock)
+        simulation.virtualClock = &virtualClock;
+    ScopedClock clock(request.virtualClock ? static_cast<Clock&>(virtualClock) : realClock);
+    ScopedTraceSink traces([&log](const std::string& record) { log.Write(record); });
+
+    ConsoleJobHost host(*display, watch, simulation,
+                        [&log](const std::string& line) { log.Write(line); });
+    if (request.handleSignals) {
+        SignalWatcher signals(watch);
+        std::thread job([&] { RunUpdateJob(request.path, host); });
+        job.join();
+    } else {
+        RunUpdateJob(request.path, host);
+    }
+    display->Finish();
+
+    if (watch.WasInterrupted()) {
+        err << "Interrupted: the transfer was stopped and the port closed.\n";
+        return exitInterrupted;
+    }
+    if (watch.GaveUpWaiting())
+        return exitGaveUp;
+    if (host.Failed() || !host.Verdict())
+        return exitRejected;
+
+    int status = *host.Verdict() == TransferVerdict::Accepted      ? exitOk
+                 : *host.Verdict() == TransferVerdict::Unconfirmed ? exitUnconfirmed
+                                                                   : exitDeviceFailed;
+    if (const auto integrity = host.Integrity()) {
+        display->Note(integrity->text);
+        // The device holding other bytes than the file is a failure whatever it said.
+        if (!integrity->identical)
+            status = exitCorrupted;
+    }
+    if (request.virtualClock)
+        display->Note("Virtual time: " + Duration(virtualClock.Elapsed()) +
+                      " (what the transfer would have taken in real time)");
+    return status;
+}
+
+} // namespace midiupdate

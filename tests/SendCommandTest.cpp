@@ -1,0 +1,295 @@
+// The console's send command end to end against the simulated device, in virtual time:
+// each device behaviour gives its verdict and exit status, and what the device received
+// is checked against the file.
+
+#include "Console/Commands.h"
+#include "MidiUpdateLib/Update.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testsupport::Bytes;
+using testsupport::Hex;
+namespace fs = std::filesystem;
+using midiupdate::SendRequest;
+
+namespace {
+
+const char* const ACCEPTED = "The 'Widget' was updated sucessfully to version 1.05.";
+const char* const DEVICE_ERROR =
+    "There was an error sending the update file.\nPlease restart the device and try again.";
+const char* const NO_REPLY =
+    "The update has been sent. Please check your device for update status.";
+
+struct Outcome {
+    int status;
+    std::vector<nlohmann::json> events;
+    std::string err;
+
+    std::string Completed() const {
+        for (const auto& event : events)
+            if (event.contains("completed"))
+                return event["completed"];
+        return "(none)";
+    }
+    bool HasStatus(const std::string& text) const {
+        for (const auto& event : events)
+            if (event.contains("status") && event["status"] == text)
+                return true;
+        return false;
+    }
+};
+
+class Send : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / ("send-test-" + std::string(test->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+
+        Bytes file;
+        CreateUpdateFileHeader(file, "Widget", Version{1, 5}, "Put the Widget in update mode.", 0,
+                               0, 0);
+        AddMacPortName(file, "Widget Port$Widget Port 2");
+        AddSysExPortion(file, Portion(3000, 1), 1000);
+        AddSysExPortion(file, Portion(5000, 2), 2000);
+        AddSysExPortion(file, Portion(700, 3), 0);
+        Write("widget.upd", file);
+        Write("raw.syx", Portion(4000, 4));
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    static Bytes Portion(std::size_t size, unsigned char seed) {
+        Bytes bytes(size);
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<unsigned char>((i * 7 + seed) & 0x7F);
+        bytes.front() = 0xF0;
+        bytes.back() = 0xF7;
+        return bytes;
+    }
+
+    void Write(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(Path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+    SendRequest Request(const std::string& file = "widget.upd") const {
+        SendRequest request;
+        request.path = Path(file);
+        request.simulate = true;
+        request.virtualClock = true;
+        request.events = true;
+        return request;
+    }
+
+    static Outcome Run(const SendRequest& request) {
+        std::ostringstream out, err;
+        Outcome outcome;
+        outcome.status = midiupdate::Send(request, out, err);
+        outcome.err = err.str();
+        std::istringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);)
+            outcome.events.push_back(nlohmann::json::parse(line)); // stdout holds only events
+        return outcome;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Send, EachDeviceBehaviourGivesItsVerdictAndExitStatus) {
+    struct Case {
+        const char* status;
+        const char* deviceVersion; // nullptr: no identity reply
+        int exit;
+        std::string completed;
+    };
+    const Case cases[] = {
+        {"accept", nullptr, 0, ACCEPTED},
+        {"busy:3", nullptr, 0, ACCEPTED},
+        {"accept,error,accept", nullptr, 0, ACCEPTED}, // only the last portion decides
+        {"error", nullptr, 4, DEVICE_ERROR},
+        {"accept,accept,error", "1.05", 4, DEVICE_ERROR},
+        {"silent", nullptr, 3, NO_REPLY},
+        {"garbage", nullptr, 3, NO_REPLY},
+        {"busy", nullptr, 3, NO_REPLY},
+        {"silent", "1.05", 0, ACCEPTED},
+        {"busy", "1.05", 0, ACCEPTED},
+        {"silent", "1.06", 4,
+         "The 'Widget' firmware version is now 1.06.\nThe update file version was 1.05.\n"
+         "The update process did not complete successfully."},
+    };
+    for (const Case& c : cases) {
+        SendRequest request = Request();
+        request.deviceStatus = c.status;
+        if (c.deviceVersion)
+            request.deviceVersion = c.deviceVersion;
+        const Outcome outcome = Run(request);
+        const std::string label = std::string(c.status) + " / " +
+                                  (c.deviceVersion ? c.deviceVersion : "no version");
+        EXPECT_EQ(outcome.status, c.exit) << label << "\n" << outcome.err;
+        EXPECT_EQ(outcome.Completed(), c.completed) << label;
+        EXPECT_NE(outcome.err.find("device received 3 portions, 8.5KB, identical to the update "
+                                   "file"),
+                  std::string::npos)
+            << label << "\n"
+            << outcome.err;
+    }
+}
+
+TEST_F(Send, PlainSysExFileAndTheDevicesVersion) {
+    SendRequest request = Request("raw.syx");
+    request.deviceStatus = "silent";
+    request.deviceVersion = "2.00";
+    Outcome outcome = Run(request);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.Completed(),
+              "The update has been sent to the device sucessfully.\nIt is now at version "
+              "firmware 2.00.");
+    EXPECT_EQ(outcome.events.at(0), nlohmann::json({{"message", SYSEX_MESSAGE}}));
+
+    request.deviceVersion.reset();
+    outcome = Run(request);
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.Completed(), NO_REPLY);
+}
+
+TEST_F(Send, EventsAreTheOnlyOutputAndComeInOrder) {
+    const Outcome outcome = Run(Request());
+    ASSERT_FALSE(outcome.events.empty());
+    EXPECT_EQ(outcome.events.front(),
+              nlohmann::json({{"message", "Put the Widget in update mode."}}));
+    EXPECT_EQ(outcome.events.back(), nlohmann::json({{"completed", ACCEPTED}}));
+    EXPECT_TRUE(outcome.HasStatus("Looking for Widget to update..."));
+    EXPECT_TRUE(outcome.HasStatus("Sending chunk #3 of 3"));
+    EXPECT_TRUE(outcome.HasStatus("Sent 2.9KB of 2.9KB"));
+    float last = 0.0f;
+    for (const auto& event : outcome.events) {
+        ASSERT_EQ(event.size(), 1u) << event;
+        if (event.contains("progress")) {
+            const float progress = event["progress"];
+            EXPECT_GE(progress, 0.0f);
+            EXPECT_LE(progress, 1.0f);
+            last = progress;
+        }
+    }
+    EXPECT_EQ(last, 1.0f);
+    EXPECT_NE(outcome.err.find("Virtual time: "), std::string::npos) << outcome.err;
+}
+
+TEST_F(Send, DeviceThatAppearsLateOrVanishesBetweenPortions) {
+    SendRequest late = Request();
+    late.appearsAfter = 180000;
+    Outcome outcome = Run(late);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_FALSE(outcome.HasStatus("Could not send chunk #1 of 3. Retrying..."));
+    EXPECT_NE(outcome.err.find("Virtual time: 3 min"), std::string::npos) << outcome.err;
+
+    SendRequest vanishing = Request();
+    vanishing.vanish = "1:40000";
+    outcome = Run(vanishing);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_TRUE(outcome.HasStatus("Could not send chunk #2 of 3. Retrying..."));
+    EXPECT_FALSE(outcome.HasStatus("Could not send chunk #3 of 3. Retrying..."));
+    EXPECT_NE(outcome.err.find("identical to the update file"), std::string::npos);
+}
+
+TEST_F(Send, GivingUpOnADeviceThatNeverAppears) {
+    SendRequest request = Request();
+    request.deviceName = "Some Other Port"; // not a name the update accepts
+    request.giveUpAfter = 60000;
+    const Outcome outcome = Run(request);
+    EXPECT_EQ(outcome.status, 5);
+    EXPECT_EQ(outcome.events.back(),
+              nlohmann::json({{"failure", "Gave up waiting for the device after 60000 ms."}}));
+}
+
+TEST_F(Send, IntegrityCheckCatchesACorruptedByte) {
+    SendRequest request = Request();
+    request.corruptByte = std::make_pair(std::size_t{1}, std::size_t{2500});
+    const Outcome outcome = Run(request);
+    EXPECT_EQ(outcome.status, 6);
+    EXPECT_EQ(outcome.Completed(), ACCEPTED); // the device did not notice; we do
+    EXPECT_NE(outcome.err.find("portion 2 differs from the update file at byte 2500"),
+              std::string::npos)
+        << outcome.err;
+}
+
+TEST_F(Send, RejectedFilesAndBadArguments) {
+    Outcome outcome = Run(Request("missing.upd"));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.events.back(),
+              nlohmann::json({{"failure", "Update file was invalid (bad header)."}}));
+
+    SendRequest real = Request();
+    real.simulate = false;
+    outcome = Run(real);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.err.find("not supported on this platform"), std::string::npos);
+
+    for (auto change : std::vector<std::function<void(SendRequest&)>>{
+             [](SendRequest& r) { r.deviceStatus = "accept,maybe"; },
+             [](SendRequest& r) { r.deviceVersion = "1.5.3"; },
+             [](SendRequest& r) { r.vanish = "2"; },
+         }) {
+        SendRequest request = Request();
+        change(request);
+        EXPECT_EQ(Run(request).status, 2);
+    }
+}
+
+TEST_F(Send, PlainLinesWhenNotATerminal) {
+    SendRequest request = Request();
+    request.events = false;
+    std::ostringstream out, err;
+    EXPECT_EQ(midiupdate::Send(request, out, err), 0);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("Put the Widget in update mode.\n"), std::string::npos);
+    EXPECT_NE(text.find("Status: Device has accepted update.\n"), std::string::npos);
+    EXPECT_NE(text.find("Progress: 100%\n"), std::string::npos);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_NE(text.find(std::string(ACCEPTED) + "\n"), std::string::npos);
+}
+
+// The real program, in real time: Ctrl-C while it waits for a device ends it cleanly.
+TEST_F(Send, CtrlCStopsTheTransferCleanly) {
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(output[1], STDOUT_FILENO);
+        close(output[0]);
+        const std::string file = Path("widget.upd");
+        execl(MIDI_UPDATER_CLI, MIDI_UPDATER_CLI, "send", "--simulate", "--events",
+              "--device-appears-after", "600000", file.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(output[1]);
+    // Wait until it is looking for the device, then interrupt.
+    FILE* events = fdopen(output[0], "r");
+    char line[4096];
+    bool looking = false;
+    while (!looking && std::fgets(line, sizeof line, events))
+        looking = std::string(line).find("Looking for Widget") != std::string::npos;
+    ASSERT_TRUE(looking);
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::fclose(events);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+}
+
+} // namespace
