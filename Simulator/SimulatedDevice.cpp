@@ -286,7 +286,7 @@ void SimulatedDevice::StatusDue(std::uint64_t replyChain, std::size_t portion, S
             return;
         }
     }
-    Emit(message, what);
+    Emit(message, Format("%s for portion %lu", what, static_cast<unsigned long>(portion + 1)));
 }
 
 void SimulatedDevice::ScheduleIdentityReply() {
@@ -302,12 +302,12 @@ void SimulatedDevice::ScheduleIdentityReply() {
     });
 }
 
-void SimulatedDevice::Emit(const std::vector<unsigned char>& message, const char* what) {
+void SimulatedDevice::Emit(const std::vector<unsigned char>& message, const std::string& what) {
     if (!IsPresent()) {
-        Trace("SimulatedDevice: absent, %s not sent\n", what);
+        Trace("SimulatedDevice: absent, %s not sent\n", what.c_str());
         return;
     }
-    Trace("SimulatedDevice: sending %s\n", what);
+    Trace("SimulatedDevice: sending %s\n", what.c_str());
     auto deliver = [this, &message] {
         std::lock_guard<std::mutex> guard(outputLock);
         if (output)

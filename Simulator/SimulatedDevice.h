@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,9 @@ public:
     void SetOutput(Output output);
 
     // Bytes arriving on the device's input, sliced in any way. Ignored while absent.
+    // A portion is answered `replyLatency` after its last byte; the first byte of the
+    // next portion voids whatever is still due for it (busy reports included). A whole
+    // identity request is answered wherever it arrives.
     void Receive(const unsigned char* data, std::size_t size);
 
     bool IsPresent() const; // as of TimeNow()
@@ -74,7 +78,7 @@ private:
     void StatusDue(std::uint64_t chain, std::size_t portion, StatusReply reply,
                    unsigned int busySent);
     void ScheduleIdentityReply();
-    void Emit(const std::vector<unsigned char>& message, const char* what);
+    void Emit(const std::vector<unsigned char>& message, const std::string& what);
 
     const SimulatedDeviceConfig config;
     const std::vector<unsigned char> identityReply;
