@@ -1,0 +1,229 @@
+#include "Simulator/DeviceConfig.h"
+
+#include "MidiUpdateLib/Format.h"
+#include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/Update.h"
+
+#include <cctype>
+
+const unsigned char identityRequest[6] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// Plain decimal digits only: no sign, no space, no overflow.
+bool ParseNumber(const std::string& text, unsigned long long limit, unsigned long long& value) {
+    if (text.empty())
+        return false;
+    unsigned long long result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        result = result * 10 + static_cast<unsigned>(c - '0');
+        if (result > limit)
+            return false;
+    }
+    value = result;
+    return true;
+}
+
+bool SevenBit(unsigned char byte) {
+    return byte < 0x80;
+}
+
+} // namespace
+
+std::vector<std::size_t> PortionSizes(const Update& update) {
+    std::vector<std::size_t> sizes;
+    for (const Update::SysExPortion& portion : update.sysExPortions)
+        sizes.push_back(portion.sysEx.size());
+    return sizes;
+}
+
+std::string ConfigProblem(const SimulatedDeviceConfig& config) {
+    const std::vector<unsigned char>& id = config.manufacturerId;
+    const bool oneByte = id.size() == 1 && id[0] != 0x00 && SevenBit(id[0]);
+    const bool threeBytes = id.size() == 3 && id[0] == 0x00 && SevenBit(id[1]) && SevenBit(id[2]);
+    if (!oneByte && !threeBytes)
+        return "the manufacturer id must be one byte 01 to 7F, or three bytes 00 xx yy "
+               "below 80";
+    if (!SevenBit(config.familyLow) || !SevenBit(config.familyHigh) || !SevenBit(config.model))
+        return "the family and model bytes must be below 80";
+    if (config.version) {
+        if (config.version->major > maxDeviceMajorVersion)
+            return Format("major version %u is above %u",
+                          static_cast<unsigned>(config.version->major), maxDeviceMajorVersion);
+        if (config.version->minor > 99)
+            return Format("minor version %u is not below 100",
+                          static_cast<unsigned>(config.version->minor));
+    }
+    return std::string();
+}
+
+bool ParseStatusScript(const std::string& text, StatusScript& result, std::string& error) {
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty()) {
+        error = "the status script is empty (use accept, error, busy, busy:N, silent or "
+                "garbage, separated by commas)";
+        return false;
+    }
+    // Split drops what follows a trailing comma; check for it as for any empty entry.
+    if (trimmed.back() == ',') {
+        error = "the status script '" + trimmed + "' has an empty entry";
+        return false;
+    }
+    StatusScript script;
+    for (const std::string& raw : Split(trimmed, ',')) {
+        const std::string entry = Trim(raw);
+        const std::string item = ToLower(entry);
+        StatusReply reply;
+        if (item.empty()) {
+            error = "the status script '" + trimmed + "' has an empty entry";
+            return false;
+        } else if (item == "accept") {
+            reply.kind = ReplyKind::Accept;
+        } else if (item == "error") {
+            reply.kind = ReplyKind::Error;
+        } else if (item == "busy") {
+            reply.kind = ReplyKind::BusyForever;
+        } else if (item.compare(0, 5, "busy:") == 0) {
+            unsigned long long count = 0;
+            if (!ParseNumber(Trim(item.substr(5)), 1000000, count)) {
+                error =
+                    "the busy count in '" + entry + "' must be a whole number from 0 to 1000000";
+                return false;
+            }
+            reply.kind = ReplyKind::BusyThenAccept;
+            reply.busyReports = static_cast<unsigned int>(count);
+        } else if (item == "silent") {
+            reply.kind = ReplyKind::Silent;
+        } else if (item == "garbage") {
+            reply.kind = ReplyKind::Garbage;
+        } else {
+            error = "unknown status reply '" + entry +
+                    "' (use accept, error, busy, busy:N, silent or garbage)";
+            return false;
+        }
+        script.push_back(reply);
+    }
+    result = script;
+    return true;
+}
+
+bool ParseDeviceVersion(const std::string& text, Version& result, std::string& error) {
+    const std::string trimmed = Trim(text);
+    const std::size_t point = trimmed.find('.');
+    unsigned long long major = 0;
+    unsigned long long minor = 0;
+    if (point == std::string::npos || !ParseNumber(trimmed.substr(0, point), 0xFFFFFFFFu, major) ||
+        !ParseNumber(trimmed.substr(point + 1), 0xFFFFFFFFu, minor)) {
+        error = "version '" + text + "' is not MAJOR.MINOR (for example 1.05)";
+        return false;
+    }
+    if (minor > 99) {
+        error = "the minor version in '" + text + "' is not below 100";
+        return false;
+    }
+    if (major > maxDeviceMajorVersion) {
+        error =
+            Format("the major version in '%s' is above %u", text.c_str(), maxDeviceMajorVersion);
+        return false;
+    }
+    result.major = static_cast<unsigned short>(major);
+    result.minor = static_cast<unsigned short>(minor);
+    return true;
+}
+
+bool ParseVanish(const std::string& text, unsigned int& portion, unsigned int& milliseconds,
+                 std::string& error) {
+    const std::string trimmed = Trim(text);
+    const std::size_t colon = trimmed.find(':');
+    unsigned long long number = 0;
+    unsigned long long duration = 0;
+    if (colon == std::string::npos || !ParseNumber(trimmed.substr(0, colon), 0xFFFFFFFFu, number) ||
+        !ParseNumber(trimmed.substr(colon + 1), 0xFFFFFFFFu, duration)) {
+        error = "vanish '" + text + "' is not PORTION:MILLISECONDS (for example 2:3000)";
+        return false;
+    }
+    if (number == 0) {
+        error = "the vanish portion in '" + text + "' must be 1 or more (portions count from 1)";
+        return false;
+    }
+    portion = static_cast<unsigned int>(number);
+    milliseconds = static_cast<unsigned int>(duration);
+    return true;
+}
+
+std::string StatusScriptText(const StatusScript& script) {
+    std::string text;
+    for (const StatusReply& reply : script) {
+        if (!text.empty())
+            text += ',';
+        switch (reply.kind) {
+        case ReplyKind::Accept:
+            text += "accept";
+            break;
+        case ReplyKind::Error:
+            text += "error";
+            break;
+        case ReplyKind::BusyThenAccept:
+            text += Format("busy:%u", reply.busyReports);
+            break;
+        case ReplyKind::BusyForever:
+            text += "busy";
+            break;
+        case ReplyKind::Silent:
+            text += "silent";
+            break;
+        case ReplyKind::Garbage:
+            text += "garbage";
+            break;
+        }
+    }
+    return text;
+}
+
+std::vector<unsigned char> StatusMessage(unsigned char flags) {
+    return {0xF0, 0x00, 0x00, 0x3F, 0x73, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, flags, 0xF7};
+}
+
+std::vector<unsigned char> GarbageMessage() {
+    // A status message in all but its fifth byte: a reader must look at every header byte.
+    return {0xF0, 0x00, 0x00, 0x3F, 0x74, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7};
+}
+
+std::vector<unsigned char> IdentityReply(const SimulatedDeviceConfig& config) {
+    if (!config.version || !ConfigProblem(config).empty())
+        return {};
+    const unsigned int major = config.version->major;
+    const unsigned int minor = config.version->minor;
+    std::vector<unsigned char> reply{0xF0, 0x7E, 0x00, 0x06, 0x02};
+    reply.insert(reply.end(), config.manufacturerId.begin(), config.manufacturerId.end());
+    reply.push_back(config.familyLow);
+    reply.push_back(config.familyHigh);
+    reply.push_back(config.model);
+    // Read back as "%d.%d%d" of H * 22 + L, D1, D2.
+    reply.push_back(static_cast<unsigned char>(major / 22));
+    reply.push_back(static_cast<unsigned char>(major % 22));
+    reply.push_back(static_cast<unsigned char>(minor / 10));
+    reply.push_back(static_cast<unsigned char>(minor % 10));
+    reply.insert(reply.end(), 5, 0x00);
+    for (std::size_t i = 0; i < 16; ++i) {
+        unsigned char c = i < config.name.size() ? static_cast<unsigned char>(config.name[i]) : 0;
+        // 7F and above would end the name early for a reader, and break the SysEx.
+        if (c >= 0x7F)
+            c = '?';
+        reply.push_back(c);
+    }
+    reply.push_back(0xF7);
+    return reply;
+}

@@ -1,0 +1,351 @@
+#include "Simulator/SimulatedDevice.h"
+
+#include "MidiUpdateLib/OS.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+// Replies still pending on a scheduler when the device goes hold this, not the device:
+// they find it dead and do nothing. Each reply runs holding `lock`, so the destructor
+// waits for one in progress.
+struct SimulatedDevice::Lifetime {
+    std::mutex lock;
+    bool alive = true;
+};
+
+// Runs work on a thread of the device's own and waits for it, so the receiving side is
+// really concurrent while a virtual clock's sleeper still returns only after delivery.
+class SimulatedDevice::DeliveryThread {
+public:
+    DeliveryThread() : thread([this] { Run(); }) {}
+
+    ~DeliveryThread() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stopping = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+
+    void RunAndWait(std::function<void()> work) {
+        std::unique_lock<std::mutex> guard(lock);
+        const std::uint64_t ticket = ++submitted;
+        jobs.push_back(std::move(work));
+        changed.notify_all();
+        changed.wait(guard, [&] { return finished >= ticket; });
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            changed.wait(guard, [&] { return stopping || !jobs.empty(); });
+            if (jobs.empty())
+                return;
+            std::function<void()> work = std::move(jobs.front());
+            jobs.pop_front();
+            guard.unlock();
+            work();
+            guard.lock();
+            ++finished;
+            changed.notify_all();
+        }
+    }
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::function<void()>> jobs;
+    std::uint64_t submitted = 0;
+    std::uint64_t finished = 0;
+    bool stopping = false;
+    std::thread thread; // last: starts once everything above exists
+};
+
+SimulatedDevice::SimulatedDevice(SimulatedDeviceConfig configuration,
+                                 std::unique_ptr<ReplyScheduler> replyScheduler)
+    : config(std::move(configuration)), identityReply(IdentityReply(config)),
+      lifetime(std::make_shared<Lifetime>()), scheduler(std::move(replyScheduler)),
+      createdAt(TimeNow()), portions(config.portionSizes.size() + 1) {
+    if (config.ownDeliveryThread)
+        deliveryThread = std::make_unique<DeliveryThread>();
+    const std::string problem = ConfigProblem(config);
+    if (!problem.empty())
+        Trace("SimulatedDevice: %s; identity requests go unanswered\n", problem.c_str());
+    std::lock_guard<std::mutex> guard(stateLock);
+    CompleteReachedPortions(); // leading empty portions
+}
+
+SimulatedDevice::~SimulatedDevice() {
+    {
+        std::lock_guard<std::mutex> guard(lifetime->lock);
+        lifetime->alive = false;
+    }
+    // No reply runs now, and none will reach this object again.
+    deliveryThread.reset();
+    scheduler.reset();
+}
+
+void SimulatedDevice::SetOutput(Output replacement) {
+    std::lock_guard<std::mutex> guard(outputLock);
+    output = std::move(replacement);
+}
+
+bool SimulatedDevice::IsPresent() const {
+    std::lock_guard<std::mutex> guard(stateLock);
+    return PresentLocked();
+}
+
+bool SimulatedDevice::PresentLocked() const {
+    const unsigned int now = TimeNow();
+    // Latched, so readings only ever compare across short spans and survive the wrap.
+    if (!appeared) {
+        if (now - createdAt < config.appearsAfter)
+            return false;
+        appeared = true;
+    }
+    if (away) {
+        if (now - awaySince < config.vanishFor)
+            return false;
+        away = false;
+    }
+    return true;
+}
+
+void SimulatedDevice::Receive(const unsigned char* data, std::size_t size) {
+    std::lock_guard<std::mutex> guard(stateLock);
+    if (!PresentLocked()) {
+        bytesIgnored += size;
+        Trace("SimulatedDevice: absent, %lu bytes ignored\n", static_cast<unsigned long>(size));
+        return;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+        if (away) { // vanished after a portion that ended inside this call
+            bytesIgnored += size - i;
+            Trace("SimulatedDevice: vanished, %lu bytes ignored\n",
+                  static_cast<unsigned long>(size - i));
+            return;
+        }
+        ReceiveByte(data[i]);
+    }
+}
+
+SimulatedDevice::Match SimulatedDevice::MatchRequest(unsigned char byte) {
+    // A device's MIDI parser: F0 starts a message, F7 ends it, any other status byte
+    // abandons it, real-time bytes pass through it.
+    if (byte >= 0xF8)
+        return inMessage && requestCandidate ? Match::Possible : Match::No;
+    if (byte == 0xF0) {
+        inMessage = true;
+        requestCandidate = true;
+        requestMatched = 1;
+        return Match::Possible;
+    }
+    if (!inMessage)
+        return Match::No;
+    if (byte == 0xF7) {
+        const bool complete = requestCandidate && requestMatched == sizeof identityRequest - 1;
+        inMessage = false;
+        requestCandidate = false;
+        return complete ? Match::Complete : Match::No;
+    }
+    if (byte >= 0x80) {
+        inMessage = false;
+        requestCandidate = false;
+        return Match::No;
+    }
+    if (requestCandidate && requestMatched < sizeof identityRequest - 1 &&
+        byte == identityRequest[requestMatched]) {
+        ++requestMatched;
+        return Match::Possible;
+    }
+    requestCandidate = false;
+    return Match::No;
+}
+
+void SimulatedDevice::ReceiveByte(unsigned char byte) {
+    const Match match = MatchRequest(byte);
+    if (match == Match::Complete) {
+        ++identityRequests;
+        ScheduleIdentityReply();
+    }
+    // A message that begins where no portion is under way is held back until it shows
+    // whether it is an identity request (at most six bytes), so requests between
+    // portions do not shift the portion boundaries.
+    if (!heldBack.empty()) {
+        if (match == Match::Complete) {
+            heldBack.clear();
+            return;
+        }
+        if (match == Match::Possible && byte != 0xF0) {
+            heldBack.push_back(byte);
+            return;
+        }
+        std::vector<unsigned char> held;
+        held.swap(heldBack);
+        for (unsigned char b : held)
+            Store(b);
+    }
+    if (match == Match::Possible && byte == 0xF0 && AtPortionStart()) {
+        heldBack.push_back(byte);
+        return;
+    }
+    Store(byte);
+}
+
+bool SimulatedDevice::AtPortionStart() const {
+    return current == config.portionSizes.size() || portions[current].empty();
+}
+
+void SimulatedDevice::Store(unsigned char byte) {
+    std::vector<unsigned char>& portion = portions[current];
+    if (portion.empty())
+        ++chain; // a new portion: replies still due for earlier ones are void
+    if (!corruptions.empty() && corruptions.erase({current, portion.size()}) != 0)
+        byte ^= 0x01;
+    portion.push_back(byte);
+    CompleteReachedPortions();
+}
+
+void SimulatedDevice::CompleteReachedPortions() {
+    while (current < config.portionSizes.size() &&
+           portions[current].size() >= config.portionSizes[current]) {
+        CompletePortion(current);
+        ++current;
+    }
+}
+
+void SimulatedDevice::CompletePortion(std::size_t index) {
+    Trace("SimulatedDevice: portion %lu received, %lu bytes\n",
+          static_cast<unsigned long>(index + 1),
+          static_cast<unsigned long>(portions[index].size()));
+    if (config.vanishFor > 0 && config.vanishAfterPortion == index + 1) {
+        away = true;
+        awaySince = TimeNow();
+        Trace("SimulatedDevice: vanishing for %u ms\n", config.vanishFor);
+    }
+    if (portions[index].empty())
+        return; // nothing seen, nothing to answer
+    ++chain;
+    StatusReply reply;
+    if (!config.script.empty())
+        reply = config.script[std::min(index, config.script.size() - 1)];
+    if (reply.kind != ReplyKind::Silent)
+        ScheduleStatus(config.replyLatency, chain, index, reply, 0);
+}
+
+void SimulatedDevice::ScheduleStatus(unsigned int delay, std::uint64_t replyChain,
+                                     std::size_t portion, StatusReply reply,
+                                     unsigned int busySent) {
+    std::shared_ptr<Lifetime> life = lifetime;
+    scheduler->Schedule(delay, [life, this, replyChain, portion, reply, busySent] {
+        std::lock_guard<std::mutex> guard(life->lock);
+        if (life->alive)
+            StatusDue(replyChain, portion, reply, busySent);
+    });
+}
+
+void SimulatedDevice::StatusDue(std::uint64_t replyChain, std::size_t portion, StatusReply reply,
+                                unsigned int busySent) {
+    static const unsigned int busyInterval = 500;
+    std::vector<unsigned char> message;
+    const char* what = "accepted";
+    {
+        std::lock_guard<std::mutex> guard(stateLock);
+        if (replyChain != chain)
+            return;
+        switch (reply.kind) {
+        case ReplyKind::Accept:
+            message = StatusMessage(0x00);
+            break;
+        case ReplyKind::Error:
+            message = StatusMessage(0x01);
+            what = "error";
+            break;
+        case ReplyKind::Garbage:
+            message = GarbageMessage();
+            what = "garbage";
+            break;
+        case ReplyKind::BusyThenAccept:
+            if (busySent < reply.busyReports) {
+                message = StatusMessage(0x20);
+                what = "busy";
+                ScheduleStatus(busyInterval, replyChain, portion, reply, busySent + 1);
+            } else {
+                message = StatusMessage(0x00);
+            }
+            break;
+        case ReplyKind::BusyForever:
+            message = StatusMessage(0x20);
+            what = "busy";
+            ScheduleStatus(busyInterval, replyChain, portion, reply, busySent + 1);
+            break;
+        case ReplyKind::Silent:
+            return;
+        }
+    }
+    Emit(message, Format("%s for portion %lu", what, static_cast<unsigned long>(portion + 1)));
+}
+
+void SimulatedDevice::ScheduleIdentityReply() {
+    if (identityReply.empty()) {
+        Trace("SimulatedDevice: identity request, no version to answer with\n");
+        return;
+    }
+    std::shared_ptr<Lifetime> life = lifetime;
+    scheduler->Schedule(config.replyLatency, [life, this] {
+        std::lock_guard<std::mutex> guard(life->lock);
+        if (life->alive)
+            Emit(identityReply, "identity reply");
+    });
+}
+
+void SimulatedDevice::Emit(const std::vector<unsigned char>& message, const std::string& what) {
+    if (!IsPresent()) {
+        Trace("SimulatedDevice: absent, %s not sent\n", what.c_str());
+        return;
+    }
+    Trace("SimulatedDevice: sending %s\n", what.c_str());
+    auto deliver = [this, &message] {
+        std::lock_guard<std::mutex> guard(outputLock);
+        if (output)
+            output(message.data(), message.size());
+    };
+    if (deliveryThread)
+        deliveryThread->RunAndWait(deliver);
+    else
+        deliver();
+}
+
+std::vector<std::vector<unsigned char>> SimulatedDevice::ReceivedPortions() const {
+    std::lock_guard<std::mutex> guard(stateLock);
+    std::vector<std::vector<unsigned char>> received(portions.begin(), portions.begin() + current);
+    if (!portions[current].empty())
+        received.push_back(portions[current]);
+    return received;
+}
+
+std::size_t SimulatedDevice::CompletedPortions() const {
+    std::lock_guard<std::mutex> guard(stateLock);
+    return current;
+}
+
+std::size_t SimulatedDevice::IdentityRequests() const {
+    std::lock_guard<std::mutex> guard(stateLock);
+    return identityRequests;
+}
+
+std::size_t SimulatedDevice::BytesIgnored() const {
+    std::lock_guard<std::mutex> guard(stateLock);
+    return bytesIgnored;
+}
+
+void SimulatedDevice::CorruptReceivedByte(std::size_t index, std::size_t offset) {
+    std::lock_guard<std::mutex> guard(stateLock);
+    if (index < portions.size() && offset < portions[index].size())
+        portions[index][offset] ^= 0x01;
+    else
+        corruptions.insert({index, offset});
+}
