@@ -50,7 +50,7 @@ bool ReadBlock(std::istream& stream, Bytes& target, unsigned int count) {
     if (remaining >= 0 && remaining < static_cast<long long>(count)) {
         // Cannot be complete: take what there is and fail as a short read would.
         target.resize(old + static_cast<std::size_t>(remaining));
-        stream.read(reinterpret_cast<char*>(&target[0]) + old, remaining);
+        stream.read(reinterpret_cast<char*>(target.data()) + old, remaining);
         stream.setstate(std::ios::eofbit | std::ios::failbit);
         return false;
     }
@@ -60,7 +60,7 @@ bool ReadBlock(std::istream& stream, Bytes& target, unsigned int count) {
     while (got < count) {
         const std::size_t want = std::min<std::size_t>(step, count - got);
         target.resize(old + got + want);
-        stream.read(reinterpret_cast<char*>(&target[0]) + old + got,
+        stream.read(reinterpret_cast<char*>(target.data()) + old + got,
                     static_cast<std::streamsize>(want));
         got += static_cast<std::size_t>(stream.gcount());
         if (!stream) {
