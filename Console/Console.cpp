@@ -1,0 +1,57 @@
+#include "Console/Commands.h"
+
+#include "MidiUpdateLib/Update.h"
+#include "MidiUpdateLib/Version.h"
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <fstream>
+#include <ostream>
+
+namespace midiupdate {
+
+int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    CLI::App program("Reads and builds MIDI firmware update files.", "midi-updater-cli");
+    program.set_version_flag("--version", MidiUpdateLib_Version + " (" + MidiUpdateLib_Build + ")");
+    program.require_subcommand(1);
+
+    const std::vector<Command> commands = {AddInfoCommand(program), AddPackCommand(program)};
+
+    std::vector<const char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    try {
+        program.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        // Help and version end in success; every other complaint is a usage error.
+        return program.exit(e, out, err) == 0 ? exitOk : exitUsage;
+    }
+
+    for (const Command& command : commands) {
+        if (!command.app->parsed())
+            continue;
+        try {
+            return command.run(out, err);
+        } catch (const std::exception& e) {
+            // Out of memory for a huge file, and the like: still an answer, not a crash.
+            err << e.what() << '\n';
+            return exitRejected;
+        }
+    }
+    return exitUsage;
+}
+
+std::unique_ptr<Update> LoadUpdateFile(const std::string& path, std::string& error) {
+    // No checks of our own: a missing or unreadable file is the reader's to judge, so
+    // the user sees the same message as in the updater.
+    std::ifstream stream(path, std::ios::binary);
+    try {
+        return std::make_unique<Update>(stream);
+    } catch (const ParseError& e) {
+        error = e.what();
+        return nullptr;
+    }
+}
+
+} // namespace midiupdate

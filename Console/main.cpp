@@ -1,0 +1,10 @@
+#include "Console/Commands.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    return midiupdate::RunConsole(args, std::cout, std::cerr);
+}
