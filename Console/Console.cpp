@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <exception>
 #include <fstream>
 #include <ostream>
 
@@ -28,9 +29,17 @@ int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
         return program.exit(e, out, err) == 0 ? exitOk : exitUsage;
     }
 
-    for (const Command& command : commands)
-        if (command.app->parsed())
+    for (const Command& command : commands) {
+        if (!command.app->parsed())
+            continue;
+        try {
             return command.run(out, err);
+        } catch (const std::exception& e) {
+            // Out of memory for a huge file, and the like: still an answer, not a crash.
+            err << e.what() << '\n';
+            return exitRejected;
+        }
+    }
     return exitUsage;
 }
 

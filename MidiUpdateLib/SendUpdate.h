@@ -7,6 +7,7 @@
 #include "MidiUpdateLib/Progress.h"
 #include "MidiUpdateLib/Update.h"
 
+#include <cassert>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -28,8 +29,16 @@ template <class T> struct Range {
     void TrimFromFront(unsigned long n);
 };
 
+template <class T> void Range<T>::TrimFromFront(unsigned long n) {
+    start += n;
+    assert(start <= end);
+}
+
+// The next chunk of `remaining`: at least idealSize bytes, grown up to maxSize until it
+// ends just after an F7 or 0A byte.
 Range<unsigned char> NextSysExChunk(Range<unsigned char> remaining, unsigned long idealSize,
                                     unsigned long maxSize);
+// The share of `total` that lies before `remaining` (0.0 to 1.0).
 float PercentageDone(const Range<unsigned char>& total, const Range<unsigned char>& remaining);
 
 class SysExSender {
@@ -54,13 +63,16 @@ public:
     bool SendPortion(Update::SysExPortion& portion, UpdateProgress& progress) override;
 };
 
+// Sends each portion in one piece. Not part of the Windows program.
 class OneShotSysExSender : public SysExSender {
 public:
     using SysExSender::SysExSender;
     bool SendPortion(Update::SysExPortion& portion, UpdateProgress& progress) override;
 };
 
+// Waits up to about ten seconds for the port, then lets it fall back to other ports.
 bool CheckConnected(MidiPort& port);
+// The portion's pause after it has been sent.
 void DoDelay(Update::SysExPortion& portion, UpdateProgress& progress);
 
 // The identity request to all devices: F0 7E 7F 06 01 F7.
@@ -73,13 +85,20 @@ struct DeviceInfo {
     std::string name;
 };
 
+// An identity reply read field by field; a field the reply does not hold stays empty.
 DeviceInfo ParseDeviceEnquiryResponse(const std::vector<unsigned char>& reply);
-std::string ToString(std::vector<int> values);
+std::string ToString(std::vector<int> values); // "%02X " each
 
 // Update status codes.
-enum : int { UPDATE_STATUS_NONE = 0, UPDATE_STATUS_ACCEPTED = 1, UPDATE_STATUS_BUSY = 2,
-             UPDATE_STATUS_ERROR = 3 };
+enum : int {
+    UPDATE_STATUS_NONE = 0,
+    UPDATE_STATUS_ACCEPTED = 1,
+    UPDATE_STATUS_BUSY = 2,
+    UPDATE_STATUS_ERROR = 3
+};
 
 int CheckSysExUpdateStatus(const std::vector<unsigned char>& message);
+// The status of the first message the port offers within the time limit.
 int GetUpdateStatus(MidiPort& port, unsigned int timeLimitMilliseconds);
+// The whole wait for the device after one portion.
 int WaitForUpdateToFinish(MidiPort& port, UpdateProgress& progress);

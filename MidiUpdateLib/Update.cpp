@@ -21,8 +21,8 @@ const char* const SYSEX_MESSAGE_MARK = "<sysex>";
 
 // Blocks up to this size are read without asking the stream how much it still holds.
 const unsigned int SMALL_BLOCK = 64 * 1024;
-// Step for streams that cannot tell their size, so memory grows only with what arrives.
-const std::size_t UNSIZED_STEP = 1024 * 1024;
+// Blocks pass through a buffer of this size on their way into the target.
+const std::size_t CHUNK = 64 * 1024;
 
 // Bytes from the read position to the end, or -1 when the stream cannot tell.
 long long RemainingBytes(std::istream& stream) {
@@ -40,34 +40,42 @@ long long RemainingBytes(std::istream& stream) {
     return static_cast<long long>(end - here);
 }
 
+// Appends up to `count` bytes and returns how many arrived. Growing the target with
+// resize and reading into it would first zero every byte: a second pass over memory as
+// large as the file, which costs about half as much again as the read itself.
 template <class Bytes>
-bool ReadBlock(std::istream& stream, Bytes& target, unsigned int count) {
+std::size_t AppendFromStream(std::istream& stream, Bytes& target, std::size_t count) {
+    std::vector<typename Bytes::value_type> chunk(std::min(count, CHUNK));
+    std::size_t got = 0;
+    while (got < count) {
+        const std::size_t want = std::min(chunk.size(), count - got);
+        stream.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(want));
+        const std::size_t arrived = static_cast<std::size_t>(stream.gcount());
+        target.insert(target.end(), chunk.data(), chunk.data() + arrived);
+        got += arrived;
+        if (!stream)
+            break;
+    }
+    return got;
+}
+
+template <class Bytes> bool ReadBlock(std::istream& stream, Bytes& target, unsigned int count) {
     if (count == 0)
         return stream.good();
 
-    const std::size_t old = target.size();
     const long long remaining = count > SMALL_BLOCK ? RemainingBytes(stream) : -1;
     if (remaining >= 0 && remaining < static_cast<long long>(count)) {
         // Cannot be complete: take what there is and fail as a short read would.
-        target.resize(old + static_cast<std::size_t>(remaining));
-        stream.read(reinterpret_cast<char*>(&target[0]) + old, remaining);
+        AppendFromStream(stream, target, static_cast<std::size_t>(remaining));
         stream.setstate(std::ios::eofbit | std::ios::failbit);
         return false;
     }
 
-    const std::size_t step = remaining >= 0 ? count : std::min<std::size_t>(count, UNSIZED_STEP);
-    std::size_t got = 0;
-    while (got < count) {
-        const std::size_t want = std::min<std::size_t>(step, count - got);
-        target.resize(old + got + want);
-        stream.read(reinterpret_cast<char*>(&target[0]) + old + got,
-                    static_cast<std::streamsize>(want));
-        got += static_cast<std::size_t>(stream.gcount());
-        if (!stream) {
-            target.resize(old + got);
-            return false;
-        }
-    }
+    // A stream that cannot tell its size makes the target grow only with what arrives.
+    if (remaining >= 0)
+        target.reserve(target.size() + count);
+    if (AppendFromStream(stream, target, count) < count)
+        return false;
     return stream.good();
 }
 
@@ -98,9 +106,13 @@ bool Read(std::istream& stream, unsigned char& value) {
     return stream.good();
 }
 
-bool Read(std::istream& stream, unsigned short& value) { return ReadLittleEndian(stream, value); }
+bool Read(std::istream& stream, unsigned short& value) {
+    return ReadLittleEndian(stream, value);
+}
 
-bool Read(std::istream& stream, unsigned int& value) { return ReadLittleEndian(stream, value); }
+bool Read(std::istream& stream, unsigned int& value) {
+    return ReadLittleEndian(stream, value);
+}
 
 bool Read(std::istream& stream, std::string& target, unsigned int count) {
     return ReadBlock(stream, target, count);
@@ -264,7 +276,9 @@ void Update::ReadUpdateFile(std::istream& stream) {
         macPortNames.insert(productName);
 }
 
-void Append(std::vector<unsigned char>& buffer, unsigned char value) { buffer.push_back(value); }
+void Append(std::vector<unsigned char>& buffer, unsigned char value) {
+    buffer.push_back(value);
+}
 
 void Append(std::vector<unsigned char>& buffer, unsigned short value) {
     AppendLittleEndian(buffer, value);

@@ -24,12 +24,18 @@ public:
     virtual void ShowImage(const std::vector<unsigned char>& image) = 0;
     virtual void TransferStarting() = 0;
     virtual std::unique_ptr<MidiPort> CreatePort(const Update& update) = 0;
-    virtual void ReportFailure(JobFailure kind, const std::string& reason) = 0; // reason: what()
+    // reason: what(), empty for an unknown exception; midiupdate::JobFailureText
+    // (PlatformForm.h) gives the program's text for it. The job has logged it already.
+    virtual void ReportFailure(JobFailure kind, const std::string& reason) = 0;
     virtual void JobFinished(bool succeeded) = 0;
     virtual void Log(const std::string& line) = 0;
     // What the sender decided, after Send returns; nothing the user sees depends on it.
     virtual void TransferEnded(TransferVerdict /*verdict*/) {}
 };
 
-// Runs one job to its end on the calling thread. Never lets an exception escape.
+// Runs one job to its end on the calling thread. Never lets an exception escape: a
+// failure destroys what the job made (the port first closes the device), then goes to
+// ReportFailure; JobFinished is the last call on every way out. The Mac application's
+// thread owns the autorelease pool, so it logs "Update thread releasing pool..." and
+// "Update thread done" around releasing it, after this returns.
 void RunUpdateJob(const std::string& path, UpdateJobHost& host);

@@ -129,8 +129,9 @@ bool ParseDeviceVersion(const std::string& text, Version& result, std::string& e
         error = "version '" + text + "' is not MAJOR.MINOR (for example 1.05)";
         return false;
     }
-    if (minor > 99) {
-        error = "the minor version in '" + text + "' is not below 100";
+    // Two digits, as versions are shown: "1.5" would quietly mean 1.05.
+    if (trimmed.size() - point - 1 != 2) {
+        error = "the minor version in '" + text + "' must have two digits (1.05, 1.50)";
         return false;
     }
     if (major > maxDeviceMajorVersion) {

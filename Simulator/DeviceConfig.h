@@ -66,7 +66,7 @@ std::string ConfigProblem(const SimulatedDeviceConfig& config);
 // Text forms. Each parser returns false and sets `error` to a message for the user on
 // bad text, leaving `result` unchanged.
 //   script:  "accept,busy:3,silent"  (accept, error, busy, busy:N, silent, garbage)
-//   version: "MAJOR.MINOR", MINOR an integer below 100 ("1.05" is 1 and 5)
+//   version: "MAJOR.MINOR", MINOR two digits ("1.05" is 1 and 5; "1.5" is refused)
 //   vanish:  "PORTION:MILLISECONDS" ("2:3000": after portion 2, away for 3 s)
 bool ParseStatusScript(const std::string& text, StatusScript& result, std::string& error);
 bool ParseDeviceVersion(const std::string& text, Version& result, std::string& error);

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 using testsupport::Bytes;
@@ -26,7 +27,8 @@ class Console : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / ("console-test-" + std::string(test->name()));
+        dir = fs::temp_directory_path() / ("console-test-" + std::string(test->name()) + "-" +
+                                           std::to_string(std::random_device()()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         Write("a.syx", Hex("F0 7D 01 02 F7"));

@@ -465,10 +465,10 @@ TEST(DeviceConfigTexts, ParseOrExplain) {
 
     const std::vector<Case> versions = {
         {"1.05", "1.05"},
-        {"1.5", "1.05"},
+        {"1.5", "the minor version in '1.5' must have two digits (1.05, 1.50)"},
         {" 2815.99 ", "2815.99"},
-        {"0.0", "0.00"},
-        {"1.100", "the minor version in '1.100' is not below 100"},
+        {"0.00", "0.00"},
+        {"1.100", "the minor version in '1.100' must have two digits (1.05, 1.50)"},
         {"2816.00", "the major version in '2816.00' is above 2815"},
         {"1", "version '1' is not MAJOR.MINOR (for example 1.05)"},
         {"1.", "version '1.' is not MAJOR.MINOR (for example 1.05)"},

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 
 namespace testsupport {
@@ -27,6 +28,17 @@ Bytes Hex(const std::string& text) {
         }
     }
     return bytes;
+}
+
+Update MakeUpdate(const std::vector<Update::SysExPortion>& portions, Version version,
+                  const std::string& productName) {
+    Bytes file;
+    CreateUpdateFileHeader(file, productName, version, "", 0, 0, 0);
+    for (const Update::SysExPortion& portion : portions)
+        AddSysExPortion(file, portion.sysEx, portion.delay);
+    std::istringstream stream(std::string(file.begin(), file.end()));
+    Update update(stream);
+    return update;
 }
 
 struct TraceCapture::State {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MidiUpdateLib/Update.h"
+
 #include <string>
 #include <vector>
 
@@ -10,6 +12,10 @@ using Bytes = std::vector<unsigned char>;
 // Bytes from a hexadecimal text such as "F0 7E F7"; letters make their ASCII bytes
 // when quoted: "'AB' 00".
 Bytes Hex(const std::string& text);
+
+// An update as the reader makes it from a file with these portions.
+Update MakeUpdate(const std::vector<Update::SysExPortion>& portions, Version version = {1, 5},
+                  const std::string& productName = "Widget");
 
 // Collects every trace record while alive.
 class TraceCapture {

@@ -25,12 +25,18 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
-std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string AsText(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 Update Read(const Bytes& bytes) {
     std::istringstream stream(AsText(bytes), std::ios::binary);
@@ -226,20 +232,22 @@ TEST(UpdateReader, CutShortRecords) {
 }
 
 TEST(UpdateReader, HugeByteCountsCostNoMoreThanTheFile) {
-    for (unsigned int tag : {1u, 2u, 3u, 5u}) {
-        Bytes file = Header("P") + Bytes(1024, 0);
-        file.resize(Header("P").size());
-        Append(file, tag);
-        Append(file, 0xFFFFFFFFu);
-        file.resize(file.size() + 1024, 0x55);
+    // Nothing at all after the count is the case where the block stays empty.
+    for (std::size_t trailing : {std::size_t{1024}, std::size_t{0}})
+        for (unsigned int tag : {1u, 2u, 3u, 5u}) {
+            Bytes file = Header("P") + Bytes(1024, 0);
+            file.resize(Header("P").size());
+            Append(file, tag);
+            Append(file, 0xFFFFFFFFu);
+            file.resize(file.size() + trailing, 0x55);
 
-        largestAllocation = 0;
-        try {
-            Read(file);
-        } catch (const ParseError&) {
+            largestAllocation = 0;
+            try {
+                Read(file);
+            } catch (const ParseError&) {
+            }
+            EXPECT_LT(largestAllocation.load(), 64u * 1024) << "tag " << tag;
         }
-        EXPECT_LT(largestAllocation.load(), 64u * 1024) << "tag " << tag;
-    }
     largestAllocation = 0;
     Bytes header = Hex("'VornUpdateFile' 04 00 FF FF FF FF 'tiny'");
     EXPECT_EQ(Rejection(header), TRUNCATED);
