@@ -35,9 +35,10 @@ std::unique_ptr<MidiPort> ConsoleJobHost::CreatePort(const Update& update) {
         expected.push_back(portion.sysEx);
 
     SimulatedDeviceConfig config = simulation.device;
-    if (config.name.empty())
-        config.name =
-            update.macPortNames.empty() ? "Simulated Device" : *update.macPortNames.begin();
+    if (simulation.deviceName)
+        config.name = *simulation.deviceName;
+    else if (!update.macPortNames.empty())
+        config.name = *update.macPortNames.begin();
     config.portionSizes = PortionSizes(update);
     // Replies arrive on a thread of the device's own, as a driver's would.
     config.ownDeliveryThread = true;

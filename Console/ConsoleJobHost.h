@@ -20,7 +20,8 @@ class VirtualClock;
 namespace midiupdate {
 
 struct SimulationSettings {
-    SimulatedDeviceConfig device;     // name empty: the first name the update accepts
+    SimulatedDeviceConfig device;
+    std::optional<std::string> deviceName; // none: the first name the update accepts
     unsigned long idealChunkSize = 2048;
     unsigned long maxChunkSize = 16384;
     VirtualClock* virtualClock = nullptr; // replies in virtual time; null: real time

@@ -204,8 +204,7 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
         }
         simulation.device.version = version;
     }
-    if (request.deviceName)
-        simulation.device.name = *request.deviceName;
+    simulation.deviceName = request.deviceName;
     simulation.device.appearsAfter = request.appearsAfter;
     simulation.idealChunkSize = request.idealChunkSize;
     simulation.maxChunkSize = request.maxChunkSize;
