@@ -20,8 +20,8 @@ class App;
 namespace midiupdate {
 
 const int exitOk = 0;
-const int exitRejected = 1; // a file was rejected, or the work itself failed
-const int exitUsage = 2;    // bad arguments or unreadable inputs
+const int exitRejected = 1;     // a file was rejected, or the work itself failed
+const int exitUsage = 2;        // bad arguments or unreadable inputs
 const int exitUnconfirmed = 3;  // sent, but the device did not confirm
 const int exitDeviceFailed = 4; // the device reported an error or another version
 const int exitGaveUp = 5;       // the device did not appear in the time allowed
@@ -84,9 +84,9 @@ struct SendRequest {
     bool verbose = false;
     std::optional<std::string> logFile;
 
-    bool terminal = false;       // `out` is a terminal: draw a live progress bar
-    unsigned int width = 80;     // the terminal's width
-    bool handleSignals = false;  // Ctrl-C interrupts the transfer (the program, not tests)
+    bool terminal = false;      // `out` is a terminal: draw a live progress bar
+    unsigned int width = 80;    // the terminal's width
+    bool handleSignals = false; // Ctrl-C interrupts the transfer (the program, not tests)
     // Test-only fault: the device receives this byte wrong (portion index, offset).
     std::optional<std::pair<std::size_t, std::size_t>> corruptByte;
 };

@@ -3,8 +3,12 @@
 #include "Console/UpdateJson.h"
 #include "Console/UpdateSummary.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <ostream>
+#include <thread>
 
 namespace midiupdate {
 namespace {
@@ -16,55 +20,98 @@ float Clamp(float fraction) {
     return fraction > 1.0f ? 1.0f : fraction;
 }
 
-int Percent(float fraction) { return static_cast<int>(std::floor(Clamp(fraction) * 100.0f)); }
+int Percent(float fraction) {
+    return static_cast<int>(std::floor(Clamp(fraction) * 100.0f));
+}
 
-// One line rewritten in place: bar, percentage and the current status.
+// One line rewritten in place: bar, percentage and the current status. While the
+// share cannot be told, a ticker keeps the bar moving so a long wait still looks alive.
 class TerminalDisplay : public ConsoleDisplay {
 public:
-    TerminalDisplay(std::ostream& out, unsigned int width) : out(out), width(width < 40 ? 40 : width) {}
+    TerminalDisplay(std::ostream& out, unsigned int width)
+        : out(out), width(width < 40 ? 40 : width), ticker([this] { Tick(); }) {}
+
+    ~TerminalDisplay() override {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stopping = true;
+        }
+        wake.notify_all();
+        ticker.join();
+    }
 
     void Progress(float fraction) override {
+        std::lock_guard<std::mutex> guard(lock);
         indeterminate = false;
         this->fraction = Clamp(fraction);
         Draw();
     }
     void ProgressIndeterminate() override {
+        std::lock_guard<std::mutex> guard(lock);
         indeterminate = true;
-        ++tick;
         Draw();
     }
     void Status(const std::string& text) override {
+        std::lock_guard<std::mutex> guard(lock);
         status = Printable(text);
         Draw();
     }
     void Error(const std::string& text) override { Line("Error: " + Printable(text)); }
-    void Completed(const std::string& text) override { Line(Printable(text)); }
+    void Completed(const std::string& text) override {
+        std::lock_guard<std::mutex> guard(lock);
+        // The verdict ends the live display: the last bar stays above it.
+        if (drawn)
+            out << '\n';
+        drawn = false;
+        done = true;
+        out << Printable(text) << '\n' << std::flush;
+    }
     void Message(const std::string& text) override { Line(Printable(text)); }
     void Failure(const std::string& text) override { Line("Update failed: " + Printable(text)); }
     void Note(const std::string& text) override { Line(Printable(text)); }
     void Finish() override {
-        if (drawn)
-            out << "\r\033[K" << std::flush;
-        drawn = false;
+        std::lock_guard<std::mutex> guard(lock);
+        Clear();
+        done = true;
     }
 
 private:
     static const unsigned int barWidth = 30;
 
+    void Tick() {
+        std::unique_lock<std::mutex> guard(lock);
+        while (!stopping) {
+            wake.wait_for(guard, std::chrono::milliseconds(120));
+            if (indeterminate && drawn && !stopping) {
+                ++tick;
+                Draw();
+            }
+        }
+    }
+
+    void Clear() {
+        if (drawn)
+            out << "\r\033[K" << std::flush;
+        drawn = false;
+    }
+
     void Draw() {
+        if (done)
+            return;
         std::string bar(barWidth, ' ');
         std::string percent;
         if (indeterminate) {
-            // A short block that moves with every report, so waiting still looks alive.
-            const unsigned int at = tick % (barWidth - 2);
-            bar.replace(at, 3, "<=>");
+            // A short block sweeping to and fro.
+            const unsigned int span = barWidth - 3;
+            const unsigned int step = tick % (2 * span);
+            bar.replace(step < span ? step : 2 * span - step, 3, "<=>");
             percent = "  ...";
         } else {
             const unsigned int filled =
                 static_cast<unsigned int>(std::lround(fraction * static_cast<float>(barWidth)));
             bar.replace(0, filled, std::string(filled, '#'));
-            percent = std::string(Percent(fraction) < 100 ? (Percent(fraction) < 10 ? "   " : "  ") : " ") +
-                      std::to_string(Percent(fraction)) + "%";
+            const std::string number = std::to_string(Percent(fraction)) + "%";
+            percent = std::string(5 - number.size(), ' ') + number;
         }
         std::string line = "[" + bar + "]" + percent + "  " + status;
         // Longer than the terminal would wrap, and \r could not take it back.
@@ -75,19 +122,26 @@ private:
     }
 
     void Line(const std::string& text) {
-        Finish();
+        std::lock_guard<std::mutex> guard(lock);
+        Clear();
         out << text << '\n';
         if (!status.empty() || indeterminate)
             Draw();
+        out << std::flush;
     }
 
     std::ostream& out;
     const unsigned int width;
+    std::mutex lock; // the job's thread and the ticker
+    std::condition_variable wake;
     float fraction = 0.0f;
     bool indeterminate = false;
     unsigned int tick = 0;
     std::string status;
     bool drawn = false;
+    bool done = false;
+    bool stopping = false;
+    std::thread ticker; // last: starts once everything above exists
 };
 
 // Lines for a log or a pipe: every status, and the progress in steps of ten percent.

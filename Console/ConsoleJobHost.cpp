@@ -64,7 +64,9 @@ void ConsoleJobHost::ReportFailure(JobFailure kind, const std::string& reason) {
     display.Failure(kind == JobFailure::Unknown && reason.empty() ? "unknown reason" : reason);
 }
 
-void ConsoleJobHost::JobFinished(bool) { finished = true; }
+void ConsoleJobHost::JobFinished(bool) {
+    finished = true;
+}
 
 std::optional<IntegrityReport> ConsoleJobHost::Integrity() const {
     if (!device)

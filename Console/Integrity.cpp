@@ -44,10 +44,10 @@ IntegrityReport CheckIntegrity(const Portions& expected, const Portions& receive
     for (const auto& portion : padded)
         bytes += portion.size();
     const unsigned count = static_cast<unsigned>(padded.size());
-    const std::string what =
-        Format("device received %u portion%s, %s", count, count == 1 ? "" : "s",
-               BytesToHuman(static_cast<unsigned int>(std::min<unsigned long long>(bytes, 0xFFFFFFFFu)))
-                   .c_str());
+    const std::string what = Format(
+        "device received %u portion%s, %s", count, count == 1 ? "" : "s",
+        BytesToHuman(static_cast<unsigned int>(std::min<unsigned long long>(bytes, 0xFFFFFFFFu)))
+            .c_str());
 
     IntegrityReport report;
     report.identical = padded == expected;

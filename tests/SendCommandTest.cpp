@@ -134,8 +134,8 @@ TEST_F(Send, EachDeviceBehaviourGivesItsVerdictAndExitStatus) {
         if (c.deviceVersion)
             request.deviceVersion = c.deviceVersion;
         const Outcome outcome = Run(request);
-        const std::string label = std::string(c.status) + " / " +
-                                  (c.deviceVersion ? c.deviceVersion : "no version");
+        const std::string label =
+            std::string(c.status) + " / " + (c.deviceVersion ? c.deviceVersion : "no version");
         EXPECT_EQ(outcome.status, c.exit) << label << "\n" << outcome.err;
         EXPECT_EQ(outcome.Completed(), c.completed) << label;
         EXPECT_NE(outcome.err.find("device received 3 portions, 8.5KB, identical to the update "
