@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the unit and scenario tests plain, under ASan+UBSan and
-# under TSan, then the update-file reader's fuzzer for a bounded time.
+# Builds and runs every test: the unit and scenario tests plain, in the Windows
+# program's form of the library, under ASan+UBSan and under TSan, then the update-file
+# reader's fuzzer for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -28,6 +29,7 @@ run_preset() {
 }
 
 run_preset default
+run_preset windows-form
 run_preset asan
 run_preset tsan
 

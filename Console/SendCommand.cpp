@@ -23,6 +23,8 @@
 namespace midiupdate {
 namespace {
 
+const unsigned int virtualGiveUp = 24 * 60 * 60 * 1000;
+
 bool ParseChunkSizes(const std::string& text, unsigned long& ideal, unsigned long& max,
                      std::string& error) {
     const auto comma = text.find(',');
@@ -230,11 +232,21 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
                                       : request.terminal && !request.verbose
                                           ? ConsoleDisplay::Form::Terminal
                                           : ConsoleDisplay::Form::Plain;
+    // With every pause in virtual time, waiting for ever would never end: a day is ample.
+    std::optional<unsigned int> giveUpAfter = request.giveUpAfter;
+    if (request.virtualClock && !giveUpAfter)
+        giveUpAfter = virtualGiveUp;
+    TransferWatch watch(giveUpAfter);
+    // Before any other thread exists, so that every thread (the display's, the job's, the
+    // device's) inherits the blocked signals and only the watcher takes them.
+    std::optional<SignalWatcher> signals;
+    if (request.handleSignals)
+        signals.emplace(watch);
+
     const std::unique_ptr<ConsoleDisplay> display =
         MakeConsoleDisplay(form, out, err, request.width);
-
-    TransferWatch watch(request.giveUpAfter);
     VirtualClock virtualClock;
+    virtualClock.RecordSleeps(false);
     TransferWatch::Clock realClock(watch);
     if (request.virtualClock)
         simulation.virtualClock = &virtualClock;
@@ -243,8 +255,8 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
 
     ConsoleJobHost host(*display, watch, simulation,
                         [&log](const std::string& line) { log.Write(line); });
-    if (request.handleSignals) {
-        SignalWatcher signals(watch);
+    if (signals) {
+        // The job on a thread of its own, so the watcher can interrupt its waits.
         std::thread job([&] { RunUpdateJob(request.path, host); });
         job.join();
     } else {

@@ -43,6 +43,8 @@ std::vector<unsigned char> WatchedPort::ReceiveSysEx(unsigned int timeoutMillise
                                                      const unsigned char* request,
                                                      unsigned long size) {
     watch.Check();
+    if (!recognised)
+        return {}; // a device the update does not name is not asked either
     return inner->ReceiveSysEx(timeoutMilliseconds, request, size);
 }
 

@@ -31,7 +31,9 @@ void MidiPort::ClearLastSysEx() {
     lastSysEx.clear();
 }
 
-void MidiPort::GotSysExFn(void* context) { static_cast<MidiPort*>(context)->GotSysEx(); }
+void MidiPort::GotSysExFn(void* context) {
+    static_cast<MidiPort*>(context)->GotSysEx();
+}
 
 void MidiPort::GotSysEx() {
     assert(sysExCollector.HasSysEx());

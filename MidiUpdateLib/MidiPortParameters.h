@@ -17,5 +17,4 @@ extern const MidiPortWindowsParameters defaultMidiPortWindowsParameters;
 
 // Applies a text "win:<ignored>:key:value:..." to `parameters`; what the text does not
 // mention keeps its value, and text that does not fit is ignored.
-void ParseMidiPortWindowsParameters(MidiPortWindowsParameters& parameters,
-                                    const std::string& text);
+void ParseMidiPortWindowsParameters(MidiPortWindowsParameters& parameters, const std::string& text);

@@ -64,7 +64,9 @@ void SetTraceSink(TraceSink sink) {
     traceSink = std::move(replacement);
 }
 
-void SetClock(Clock* clock) { installedClock.store(clock); }
+void SetClock(Clock* clock) {
+    installedClock.store(clock);
+}
 
 unsigned int TimeNow() {
     Clock* clock = installedClock.load();

@@ -19,8 +19,18 @@ UpdateProgressConverter::UpdateProgressConverter(UpdateProgress& target, float i
     }
 }
 
-void UpdateProgressConverter::Progress(float fraction) { target.Progress(fraction * scale + offset); }
-void UpdateProgressConverter::ProgressIndeterminate() { target.ProgressIndeterminate(); }
-void UpdateProgressConverter::Status(const std::string& text) { target.Status(text); }
-void UpdateProgressConverter::Error(const std::string& text) { target.Error(text); }
-void UpdateProgressConverter::Completed(const std::string& text) { target.Completed(text); }
+void UpdateProgressConverter::Progress(float fraction) {
+    target.Progress(fraction * scale + offset);
+}
+void UpdateProgressConverter::ProgressIndeterminate() {
+    target.ProgressIndeterminate();
+}
+void UpdateProgressConverter::Status(const std::string& text) {
+    target.Status(text);
+}
+void UpdateProgressConverter::Error(const std::string& text) {
+    target.Error(text);
+}
+void UpdateProgressConverter::Completed(const std::string& text) {
+    target.Completed(text);
+}

@@ -79,6 +79,13 @@ template <class Bytes> bool ReadBlock(std::istream& stream, Bytes& target, unsig
     return stream.good();
 }
 
+// The reader's own source position goes to standard error, to find which check refused.
+ParseError UnrecognisedData(const char* file, unsigned line) {
+    std::cerr << Format("%s:%u\n", file, line);
+    return ParseError("File contains unrecognised data. Please Please check you have the latest "
+                      "version of the updater.");
+}
+
 template <class Unsigned> bool ReadLittleEndian(std::istream& stream, Unsigned& value) {
     Unsigned result = 0;
     for (unsigned i = 0; i < sizeof(Unsigned); ++i) {
@@ -263,9 +270,7 @@ void Update::ReadUpdateFile(std::istream& stream) {
             else
                 PutPortNamesIntoSet(macPortNames, text);
         } else {
-            std::cerr << Format("%s:%u\n", __FILE__, static_cast<unsigned>(__LINE__));
-            throw ParseError("File contains unrecognised data. Please Please check you have the "
-                             "latest version of the updater.");
+            throw UnrecognisedData(__FILE__, __LINE__);
         }
     }
 

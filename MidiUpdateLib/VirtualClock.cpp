@@ -9,7 +9,8 @@ void VirtualClock::SleepFor(unsigned int milliseconds) {
     std::uint64_t target;
     {
         std::lock_guard<std::mutex> guard(lock);
-        sleeps.push_back(milliseconds);
+        if (recordSleeps)
+            sleeps.push_back(milliseconds);
         target = elapsed + milliseconds;
     }
     MoveTo(target);
@@ -53,6 +54,11 @@ void VirtualClock::Schedule(unsigned int delay, std::function<void()> action) {
 std::vector<unsigned int> VirtualClock::Sleeps() const {
     std::lock_guard<std::mutex> guard(lock);
     return sleeps;
+}
+
+void VirtualClock::RecordSleeps(bool record) {
+    std::lock_guard<std::mutex> guard(lock);
+    recordSleeps = record;
 }
 
 std::uint64_t VirtualClock::Elapsed() const {

@@ -32,6 +32,8 @@ public:
     void Schedule(unsigned int delay, std::function<void()> action);
 
     std::vector<unsigned int> Sleeps() const;
+    // A clock that runs for long, as in the console, need not keep every sleep.
+    void RecordSleeps(bool record);
     std::uint64_t Elapsed() const; // virtual milliseconds since construction, unwrapped
     std::size_t Pending() const;
 
@@ -45,6 +47,7 @@ private:
     // Ordered by due time, then by order of scheduling.
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::function<void()>> due;
     std::vector<unsigned int> sleeps;
+    bool recordSleeps = true;
 };
 
 // Installs a clock for one scope and restores the system clock after it.

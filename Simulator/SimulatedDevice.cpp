@@ -171,9 +171,10 @@ void SimulatedDevice::ReceiveByte(unsigned char byte) {
         ++identityRequests;
         ScheduleIdentityReply();
     }
-    // A message that begins where no portion is under way is held back until it shows
-    // whether it is an identity request (at most six bytes), so requests between
-    // portions do not shift the portion boundaries.
+    // Once every expected portion is in, a message is held back until it shows whether
+    // it is an identity request (at most six bytes), so the sender's closing request is
+    // not taken for data. Before that, bytes are firmware even when they look like a
+    // request: a portion may begin with those very bytes.
     if (!heldBack.empty()) {
         if (match == Match::Complete) {
             heldBack.clear();
@@ -188,15 +189,15 @@ void SimulatedDevice::ReceiveByte(unsigned char byte) {
         for (unsigned char b : held)
             Store(b);
     }
-    if (match == Match::Possible && byte == 0xF0 && AtPortionStart()) {
+    if (match == Match::Possible && byte == 0xF0 && AllPortionsReceived()) {
         heldBack.push_back(byte);
         return;
     }
     Store(byte);
 }
 
-bool SimulatedDevice::AtPortionStart() const {
-    return current == config.portionSizes.size() || portions[current].empty();
+bool SimulatedDevice::AllPortionsReceived() const {
+    return current == config.portionSizes.size();
 }
 
 void SimulatedDevice::Store(unsigned char byte) {

@@ -48,7 +48,7 @@ public:
 
     // What arrived, per portion, byte for byte: every portion begun so far, then the
     // extra portion when bytes came beyond the expected ones. An identity request that
-    // comes between portions is not part of any portion.
+    // comes after all expected portions is not part of any portion.
     std::vector<std::vector<unsigned char>> ReceivedPortions() const;
     std::size_t CompletedPortions() const; // expected portions received in full
     std::size_t IdentityRequests() const;  // how many arrived
@@ -69,7 +69,7 @@ private:
     bool PresentLocked() const;
     void ReceiveByte(unsigned char byte);
     void Store(unsigned char byte);
-    bool AtPortionStart() const;
+    bool AllPortionsReceived() const;
     void CompleteReachedPortions();
     void CompletePortion(std::size_t index);
 

@@ -8,9 +8,9 @@
 
 TEST(BytesToHuman, ThresholdsAndUnits) {
     const std::pair<unsigned int, const char*> cases[] = {
-        {0, "0 bytes"},         {1, "1 byte"},           {2, "2 bytes"},
-        {1023, "1023 bytes"},   {1024, "1.0KB"},         {1536, "1.5KB"},
-        {1048575, "1024.0KB"},  {1048576, "1.0MB"},      {UINT_MAX, "4096.0MB"},
+        {0, "0 bytes"},        {1, "1 byte"},      {2, "2 bytes"},
+        {1023, "1023 bytes"},  {1024, "1.0KB"},    {1536, "1.5KB"},
+        {1048575, "1024.0KB"}, {1048576, "1.0MB"}, {UINT_MAX, "4096.0MB"},
     };
     for (const auto& [count, text] : cases)
         EXPECT_EQ(BytesToHuman(count), text) << count;
@@ -34,7 +34,8 @@ TEST(ParseYesNo, WordsAndNumbers) {
     for (const char* yes : {"yes", "YES", "True", "true", "1", "2", "7 days", " 3", "-1",
                             "99999999999999999999", "-99999999999999999999"})
         EXPECT_TRUE(ParseYesNo(yes)) << yes;
-    for (const char* no : {"", "0", "no", "false", "y", "on", "yes ", " yes", "00000000000000000000"})
+    for (const char* no :
+         {"", "0", "no", "false", "y", "on", "yes ", " yes", "00000000000000000000"})
         EXPECT_FALSE(ParseYesNo(no)) << no;
 }
 

@@ -44,7 +44,7 @@ TEST(VirtualClock, ElapsedTimeSurvivesTheWrap) {
     ScopedClock installed(clock);
     const unsigned int start = TimeNow();
     SleepFor(0x200);
-    EXPECT_LT(TimeNow(), start); // the reading wrapped...
+    EXPECT_LT(TimeNow(), start);          // the reading wrapped...
     EXPECT_EQ(TimeNow() - start, 0x200u); // ...the difference did not
 }
 

@@ -1,4 +1,5 @@
 #include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/PlatformForm.h"
 #include "MidiUpdateLib/VirtualClock.h"
 #include "Simulator/SimulatedDevice.h"
 #include "Simulator/SimulatedMidiPort.h"
@@ -106,18 +107,20 @@ SimulatedDeviceConfig Config(std::vector<std::size_t> sizes, const std::string& 
 // ---- Input: reassembly, portions, identity requests ----
 
 TEST(SimulatedDevice, RecordsPortionsExactlyWhateverTheSlicing) {
-    // A second portion that starts like an identity request but is not one, identity
-    // requests between the portions and after them, and bytes beyond the expected ones.
+    // A second portion that starts like an identity request but is not one, a third that
+    // is one byte for byte (firmware may begin so), a request after all of them, and
+    // bytes beyond the expected ones.
     const Bytes first = Message(40, 1);
     const Bytes second = Join({Hex("F0 7E 7F 06 09"), Message(28, 2)});
+    const Bytes third = Join({request, Message(9, 3)});
     const Bytes extra = Hex("F0 01 02 03 04 05 06 07 F7");
-    const Bytes stream = Join({first, request, second, request, extra});
+    const Bytes stream = Join({first, second, third, request, extra});
     const std::vector<std::vector<std::size_t>> slicings = {{1},        {2, 3}, {6},
                                                             {5, 1, 13}, {45},   {stream.size()}};
 
     for (const auto& slicing : slicings) {
         SCOPED_TRACE(::testing::PrintToString(slicing));
-        SimulatedDeviceConfig config = Config({first.size(), second.size()});
+        SimulatedDeviceConfig config = Config({first.size(), second.size(), third.size()});
         config.version = Version{1, 5};
         Rig rig(config);
         std::size_t at = 0;
@@ -126,12 +129,13 @@ TEST(SimulatedDevice, RecordsPortionsExactlyWhateverTheSlicing) {
             rig.device->Receive(stream.data() + at, n);
             at += n;
         }
-        EXPECT_EQ(rig.device->ReceivedPortions(), (std::vector<Bytes>{first, second, extra}));
-        EXPECT_EQ(rig.device->CompletedPortions(), 2u);
+        EXPECT_EQ(rig.device->ReceivedPortions(),
+                  (std::vector<Bytes>{first, second, third, extra}));
+        EXPECT_EQ(rig.device->CompletedPortions(), 3u);
         EXPECT_EQ(rig.device->IdentityRequests(), 2u);
         SleepFor(100);
-        // All arrived at once: the second portion voids the first one's reply, the extra
-        // bytes the second's; the identity requests are answered all the same.
+        // All arrived at once: each portion voids the one before's reply, the extra bytes
+        // the third's; both identity requests are answered all the same.
         EXPECT_EQ(rig.Heard(), (Said{{10, IDENTITY}, {10, IDENTITY}}));
     }
 }
@@ -528,14 +532,17 @@ TEST(SimulatedMidiPort, ConnectsSendsAndHearsTheDevice) {
 
         EXPECT_EQ(rig.device->ReceivedPortions(), std::vector<Bytes>{portion});
         EXPECT_EQ(rig.device->BytesIgnored(), 0u);
-        EXPECT_TRUE(
-            traces.Contains("IsConnected: Simulated device 'Simulated Device' not present\n"));
-        EXPECT_TRUE(traces.Contains("Send: Not connected, 10 bytes dropped\n"));
-        EXPECT_TRUE(traces.Contains("IsConnected: Opened simulated device 'Simulated Device'\n"));
-        EXPECT_TRUE(traces.Contains("Disconnect: Closed 'Simulated Device'\n"));
-        EXPECT_TRUE(traces.Contains("Send: Not connected, 3 bytes dropped\n"));
-        EXPECT_TRUE(traces.Contains("GotSysEx: 13 bytes { 0xf0 0x00 0x00 0x3f 0x73 0x00 0x00 0x00 "
-                                    "0x00 0x00 0x00 0x00 0xf7 }\n"));
+        const auto traced = [&traces](const char* fn, const std::string& rest) {
+            const char* owner = std::string(fn) == "GotSysEx" ? "MidiPort" : "SimulatedMidiPort";
+            return traces.Contains(midiupdate::TraceName(owner, fn) + ": " + rest);
+        };
+        EXPECT_TRUE(traced("IsConnected", "Simulated device 'Simulated Device' not present\n"));
+        EXPECT_TRUE(traced("Send", "Not connected, 10 bytes dropped\n"));
+        EXPECT_TRUE(traced("IsConnected", "Opened simulated device 'Simulated Device'\n"));
+        EXPECT_TRUE(traced("Disconnect", "Closed 'Simulated Device'\n"));
+        EXPECT_TRUE(traced("Send", "Not connected, 3 bytes dropped\n"));
+        EXPECT_TRUE(traced("GotSysEx", "13 bytes { 0xf0 0x00 0x00 0x3f 0x73 0x00 0x00 0x00 0x00 "
+                                       "0x00 0x00 0x00 0xf7 }\n"));
     }
 }
 
