@@ -29,28 +29,12 @@ public:
 // Every text and block in an update file carries a 32-bit byte count.
 const unsigned long long maxBlock = 0xFFFFFFFFull;
 
-// Digits only, no sign or space, at most `max`.
-bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long& value) {
-    if (text.empty() || text.size() > 20)
-        return false;
-    unsigned long long result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + static_cast<unsigned>(c - '0');
-        if (result > max)
-            return false;
-    }
-    value = result;
-    return true;
-}
-
 Version ParseVersion(const std::string& text) {
     const std::size_t dot = text.find('.');
     unsigned long long major = 0;
     unsigned long long minor = 0;
-    if (dot == std::string::npos || !ParseNumber(text.substr(0, dot), 65535, major) ||
-        !ParseNumber(text.substr(dot + 1), 99, minor))
+    if (dot == std::string::npos || !ParseDecimal(text.substr(0, dot), 65535, major) ||
+        !ParseDecimal(text.substr(dot + 1), 99, minor))
         throw UsageError("--version '" + text +
                          "': expected MAJOR.MINOR, MAJOR 0 to 65535, MINOR 00 to 99 (e.g. 1.05)");
     // Versions show the minor number with two digits, so 1.5 would come back as 1.05.
@@ -64,7 +48,7 @@ std::vector<unsigned short> ParseHeaderValues(const std::string& text) {
     std::vector<unsigned short> values;
     for (const std::string& piece : Split(text, ',')) {
         unsigned long long value = 0;
-        if (!ParseNumber(piece, 65535, value))
+        if (!ParseDecimal(piece, 65535, value))
             throw UsageError("--header-values '" + text + "': '" + piece +
                              "' is not a number from 0 to 65535");
         values.push_back(static_cast<unsigned short>(value));
@@ -101,7 +85,7 @@ void SplitPortion(const std::string& value, std::string& path, unsigned int& del
     if (digits.find_first_not_of("0123456789") != std::string::npos)
         return;
     unsigned long long number = 0;
-    if (!ParseNumber(digits, 0xFFFFFFFFull, number))
+    if (!ParseDecimal(digits, 0xFFFFFFFFull, number))
         throw UsageError("--portion '" + value + "': the delay must be at most 4294967295 ms");
     path = value.substr(0, at);
     delay = static_cast<unsigned int>(number);
@@ -133,7 +117,7 @@ void CheckWindowsParameters(const std::string& text) {
             if (names.empty())
                 throw UsageError(context + "'name' names no port");
         } else if (key == "ideal" || key == "max" || key == "delay" || key == "unprepdelay") {
-            if (!ParseNumber(value, INT_MAX, number))
+            if (!ParseDecimal(value, INT_MAX, number))
                 throw UsageError(context + "'" + key + "' needs a number from 0 to " +
                                  std::to_string(INT_MAX) + ", not '" + value + "'");
         } else if (key == "chunks") {

@@ -3,6 +3,7 @@
 #include "Console/ConsoleJobHost.h"
 #include "Console/TransferWatch.h"
 
+#include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/UpdateJob.h"
 #include "MidiUpdateLib/VirtualClock.h"
@@ -28,28 +29,20 @@ const unsigned int virtualGiveUp = 24 * 60 * 60 * 1000;
 bool ParseChunkSizes(const std::string& text, unsigned long& ideal, unsigned long& max,
                      std::string& error) {
     const auto comma = text.find(',');
-    try {
-        if (comma == std::string::npos)
-            throw std::invalid_argument(text);
-        std::size_t used = 0;
-        const unsigned long a = std::stoul(text.substr(0, comma), &used);
-        if (used != comma)
-            throw std::invalid_argument(text);
-        const std::string second = text.substr(comma + 1);
-        const unsigned long b = std::stoul(second, &used);
-        if (used != second.size() || text[0] == '-' || second[0] == '-')
-            throw std::invalid_argument(text);
-        if (a == 0 || b == 0 || a > 0xFFFFFFFFul || b > 0xFFFFFFFFul) {
-            error = "chunk sizes must be between 1 and 4294967295 bytes: " + text;
-            return false;
-        }
-        ideal = a;
-        max = b;
-        return true;
-    } catch (const std::exception&) {
+    unsigned long long a = 0;
+    unsigned long long b = 0;
+    if (comma == std::string::npos || !ParseDecimal(text.substr(0, comma), 0xFFFFFFFFull, a) ||
+        !ParseDecimal(text.substr(comma + 1), 0xFFFFFFFFull, b)) {
         error = "chunk sizes must be IDEAL,MAX in bytes, like 2048,16384: " + text;
         return false;
     }
+    if (a == 0 || b == 0) {
+        error = "chunk sizes must be at least 1 byte: " + text;
+        return false;
+    }
+    ideal = static_cast<unsigned long>(a);
+    max = static_cast<unsigned long>(b);
+    return true;
 }
 
 std::string Duration(std::uint64_t milliseconds) {

@@ -73,4 +73,19 @@ int ParseLeadingInt(const std::string& text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+bool ParseDecimal(const std::string& text, unsigned long long limit, unsigned long long& value) {
+    if (text.empty())
+        return false;
+    unsigned long long result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        result = result * 10 + static_cast<unsigned>(c - '0');
+        if (result > limit)
+            return false; // stops long before the digits could overflow
+    }
+    value = result;
+    return true;
+}
+
 } // namespace midiupdate

@@ -26,4 +26,7 @@ namespace midiupdate {
 // 0 when there is none), but saturating at the int range instead of overflowing.
 int ParseLeadingInt(const std::string& text);
 
+// A whole text of plain decimal digits (no sign, no space) of at most `limit`.
+bool ParseDecimal(const std::string& text, unsigned long long limit, unsigned long long& value);
+
 } // namespace midiupdate

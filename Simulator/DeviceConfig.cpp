@@ -8,6 +8,8 @@
 
 const unsigned char identityRequest[6] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
 
+using midiupdate::ParseDecimal;
+
 namespace {
 
 std::string Trim(const std::string& text) {
@@ -18,22 +20,6 @@ std::string Trim(const std::string& text) {
     while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
         --end;
     return text.substr(begin, end - begin);
-}
-
-// Plain decimal digits only: no sign, no space, no overflow.
-bool ParseNumber(const std::string& text, unsigned long long limit, unsigned long long& value) {
-    if (text.empty())
-        return false;
-    unsigned long long result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + static_cast<unsigned>(c - '0');
-        if (result > limit)
-            return false;
-    }
-    value = result;
-    return true;
 }
 
 bool SevenBit(unsigned char byte) {
@@ -97,7 +83,7 @@ bool ParseStatusScript(const std::string& text, StatusScript& result, std::strin
             reply.kind = ReplyKind::BusyForever;
         } else if (item.compare(0, 5, "busy:") == 0) {
             unsigned long long count = 0;
-            if (!ParseNumber(Trim(item.substr(5)), 1000000, count)) {
+            if (!ParseDecimal(Trim(item.substr(5)), 1000000, count)) {
                 error =
                     "the busy count in '" + entry + "' must be a whole number from 0 to 1000000";
                 return false;
@@ -124,8 +110,8 @@ bool ParseDeviceVersion(const std::string& text, Version& result, std::string& e
     const std::size_t point = trimmed.find('.');
     unsigned long long major = 0;
     unsigned long long minor = 0;
-    if (point == std::string::npos || !ParseNumber(trimmed.substr(0, point), 0xFFFFFFFFu, major) ||
-        !ParseNumber(trimmed.substr(point + 1), 0xFFFFFFFFu, minor)) {
+    if (point == std::string::npos || !ParseDecimal(trimmed.substr(0, point), 0xFFFFFFFFu, major) ||
+        !ParseDecimal(trimmed.substr(point + 1), 0xFFFFFFFFu, minor)) {
         error = "version '" + text + "' is not MAJOR.MINOR (for example 1.05)";
         return false;
     }
@@ -150,8 +136,9 @@ bool ParseVanish(const std::string& text, unsigned int& portion, unsigned int& m
     const std::size_t colon = trimmed.find(':');
     unsigned long long number = 0;
     unsigned long long duration = 0;
-    if (colon == std::string::npos || !ParseNumber(trimmed.substr(0, colon), 0xFFFFFFFFu, number) ||
-        !ParseNumber(trimmed.substr(colon + 1), 0xFFFFFFFFu, duration)) {
+    if (colon == std::string::npos ||
+        !ParseDecimal(trimmed.substr(0, colon), 0xFFFFFFFFu, number) ||
+        !ParseDecimal(trimmed.substr(colon + 1), 0xFFFFFFFFu, duration)) {
         error = "vanish '" + text + "' is not PORTION:MILLISECONDS (for example 2:3000)";
         return false;
     }

@@ -53,6 +53,21 @@ TEST(ParseLeadingInt, ReadsLikeAtoiAndSaturates) {
     EXPECT_EQ(ParseLeadingInt("184467440737095516161844674407370955161"), INT_MAX);
 }
 
+TEST(ParseDecimal, WholeTextOfDigitsWithinTheLimit) {
+    using midiupdate::ParseDecimal;
+    unsigned long long value = 7;
+    EXPECT_TRUE(ParseDecimal("0", 10, value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_TRUE(ParseDecimal("4294967295", 0xFFFFFFFFull, value));
+    EXPECT_EQ(value, 0xFFFFFFFFull);
+    for (const char* bad :
+         {"", " 1", "1 ", "+1", "-1", "1x", "4294967296", "99999999999999999999999999"}) {
+        value = 7;
+        EXPECT_FALSE(ParseDecimal(bad, 0xFFFFFFFFull, value)) << bad;
+        EXPECT_EQ(value, 7u) << bad;
+    }
+}
+
 TEST(PutPortNamesIntoSet, NonEmptyNamesOnceEach) {
     for (const char* text : {"A$B", "A$$B$", "B$A$A"}) {
         std::set<std::string> names;

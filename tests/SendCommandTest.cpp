@@ -264,6 +264,18 @@ TEST_F(Send, RejectedFilesAndBadArguments) {
     EXPECT_EQ(outcome.status, 2);
     EXPECT_NE(outcome.err.find("not supported on this platform"), std::string::npos);
 
+    // Through the command line: chunk sizes, and device options that need --simulate.
+    const auto console = [this](std::vector<std::string> args) {
+        args.insert(args.begin(), {"midi-updater-cli", "send"});
+        args.push_back(Path("widget.upd"));
+        std::ostringstream out, err;
+        return midiupdate::RunConsole(args, out, err);
+    };
+    EXPECT_EQ(console({"--simulate", "--virtual-clock", "--chunk-sizes", "1,1"}), 0);
+    for (const char* sizes : {"0,5", "5", "5,", "-1,5", "2048,16384,1", "99999999999,1"})
+        EXPECT_EQ(console({"--simulate", "--chunk-sizes", sizes}), 2) << sizes;
+    EXPECT_EQ(console({"--device-status", "error"}), 2);
+
     for (auto change : std::vector<std::function<void(SendRequest&)>>{
              [](SendRequest& r) { r.deviceStatus = "accept,maybe"; },
              [](SendRequest& r) { r.deviceVersion = "1.5.3"; },
