@@ -8,20 +8,20 @@
 
 #include <functional>
 
+using testsupport::accepted;
+using testsupport::busy;
 using testsupport::Bytes;
+using testsupport::failed;
 using testsupport::FakeMidiPort;
 using testsupport::Hex;
 using testsupport::IdentityReply;
+using testsupport::none;
 using testsupport::StatusMessage;
 using Events = std::vector<std::string>;
 using Sleeps = std::vector<unsigned int>;
 
 namespace {
 
-const Bytes accepted = StatusMessage(0x00);
-const Bytes busy = StatusMessage(0x20);
-const Bytes failed = StatusMessage(0x21);
-const Bytes none{};
 const Bytes foreign = Hex("F0 7E 00 06 02 41 F7");
 
 Sleeps Times(std::size_t count, unsigned int sleep) {

@@ -62,6 +62,12 @@ Bytes StatusMessage(unsigned char flags); // 13 bytes, flags at offset 11
 Bytes IdentityReply(const Bytes& manufacturer, unsigned char family, const Bytes& version,
                     const std::string& name); // version: H L D1 D2
 
+// The status reports the scripts use, by what they say; `none` is no message at all.
+inline const Bytes accepted = StatusMessage(0x00);
+inline const Bytes busy = StatusMessage(0x20);
+inline const Bytes failed = StatusMessage(0x21); // error and busy bits: error wins
+inline const Bytes none{};
+
 // Bytes as "F0 7E 7F" for messages in tables and call records.
 std::string HexText(const Bytes& bytes);
 

@@ -10,22 +10,21 @@
 #include <algorithm>
 #include <cmath>
 
+using testsupport::accepted;
+using testsupport::busy;
 using testsupport::Bytes;
+using testsupport::failed;
 using testsupport::FakeMidiPort;
 using testsupport::Hex;
 using testsupport::IdentityReply;
 using testsupport::MakeUpdate;
+using testsupport::none;
 using testsupport::RecordingProgress;
 using testsupport::StatusMessage;
 using Events = std::vector<std::string>;
 using Sleeps = std::vector<unsigned int>;
 
 namespace {
-
-const Bytes accepted = StatusMessage(0x00);
-const Bytes busy = StatusMessage(0x20);
-const Bytes failed = StatusMessage(0x21);
-const Bytes none{};
 
 std::vector<bool> FalseThen(std::size_t count, std::vector<bool> rest) {
     std::vector<bool> answers(count, false);
