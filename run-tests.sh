@@ -32,6 +32,7 @@ run_preset default
 run_preset windows-form
 run_preset asan
 run_preset tsan
+run_preset gnustep
 
 echo "=== fuzz ($FUZZ_SECONDS s) ==="
 cmake --preset fuzz >/dev/null
