@@ -278,3 +278,27 @@ TEST(ListInterfaces, LogsEveryDestinationWhateverItLacks) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     EXPECT_EQ(Count(log, "Done"), 2u);
 }
+
+TEST(CoreMidiStandIn, DeviceFromTheEnvironmentTakesTheUpdatesFirstMacNameAndJudgesWhatArrives) {
+    StandIn standIn;
+    Update update = testsupport::MakeUpdate({{Portion(3000, 3), 0}});
+    update.macPortNames = {"Widget Port", "Zeta"};
+    std::string error;
+
+    setenv("MIDI_UPDATER_SIMULATE", "--device-status 'accept", 1);
+    EXPECT_FALSE(coremidistandin::SimulateFromEnvironment(update, error));
+    EXPECT_NE(error.find("MIDI_UPDATER_SIMULATE"), std::string::npos) << error;
+
+    // In real time, as the Mac program runs: the reply takes one status poll.
+    setenv("MIDI_UPDATER_SIMULATE", "--device-status accept --device-version 1.05", 1);
+    ASSERT_TRUE(coremidistandin::SimulateFromEnvironment(update, error)) << error;
+    unsetenv("MIDI_UPDATER_SIMULATE");
+    testsupport::RecordingProgress progress;
+    {
+        CoreMidiPort port(update.macPortNames);
+        SimpleSysExSender sender(port);
+        EXPECT_EQ(sender.Send(update, progress), TransferVerdict::Accepted);
+    }
+    EXPECT_EQ(coremidistandin::EnvironmentDeviceIntegrity(),
+              "device received 1 portion, 2.9KB, identical to the update file");
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 class SimulatedDevice;
+class Update;
 
 namespace coremidistandin {
 
@@ -35,6 +36,8 @@ void Reset();
 // the device's messages come from its source. Both are offline while the simulated
 // device is absent. The device's output is taken over; it must live until Reset.
 DeviceEndpoints AttachDevice(SimulatedDevice& device, const EndpointSpec& spec);
+// Removes the device's endpoints and lets go of its output; the device may then go.
+void DetachDevice(SimulatedDevice& device);
 // Endpoints with nothing behind them: sends are counted and dropped, a source sends
 // only what Emit gives it.
 MIDIEndpointRef AddDestination(const EndpointSpec& spec);
@@ -51,5 +54,18 @@ void SetSlicing(std::size_t packetSize, std::size_t packetsPerList);
 
 // The length of every packet sent to `destination`, in order.
 std::vector<std::size_t> PacketSizes(MIDIEndpointRef destination);
+
+// The device that the environment variable MIDI_UPDATER_SIMULATE describes, with the
+// words of `midi-updater-cli send --simulate`, put behind the stand-in for `update`: a
+// test build of the Mac program calls this as each job creates its port. It replaces
+// the device of the previous call and replies in real time. Without --device-name it
+// takes the update's first Mac port name; without --device-expects it expects the
+// update's own portions (of which it keeps a copy, as it outlives the job). True when
+// the variable is unset or empty (nothing is set up), or when the device is in place;
+// false with a message for the user on bad words or an unreadable expected update.
+bool SimulateFromEnvironment(const Update& update, std::string& error);
+// The environment's device's integrity line ("device received 2 portions, 8.5KB,
+// identical to the update file"); empty when there is no such device.
+std::string EnvironmentDeviceIntegrity();
 
 } // namespace coremidistandin

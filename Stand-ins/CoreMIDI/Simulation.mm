@@ -71,6 +71,37 @@ DeviceEndpoints AttachDevice(SimulatedDevice& device, const EndpointSpec& spec) 
     return result;
 }
 
+void DetachDevice(SimulatedDevice& device) {
+    Server& server = Server::Instance();
+    device.SetOutput(nullptr);
+    {
+        std::lock_guard<std::mutex> guard(server.lock);
+        for (auto endpoint = server.endpoints.begin(); endpoint != server.endpoints.end();) {
+            if (endpoint->second.device != &device) {
+                ++endpoint;
+                continue;
+            }
+            auto& order = endpoint->second.source ? server.sourceOrder : server.destinationOrder;
+            order.erase(std::remove(order.begin(), order.end(), endpoint->first), order.end());
+            for (auto& [ref, port] : server.ports)
+                port.connections.erase(endpoint->first);
+            const MIDIEntityRef entity = endpoint->second.entity;
+            for (auto owner = server.devices.begin(); owner != server.devices.end(); ++owner) {
+                if (owner->second.entity != entity)
+                    continue;
+                server.deviceOrder.erase(
+                    std::remove(server.deviceOrder.begin(), server.deviceOrder.end(), owner->first),
+                    server.deviceOrder.end());
+                server.devices.erase(owner);
+                break;
+            }
+            server.entities.erase(entity);
+            endpoint = server.endpoints.erase(endpoint);
+        }
+    }
+    server.WaitForDelivery();
+}
+
 MIDIEndpointRef AddDestination(const EndpointSpec& spec) {
     Server& server = Server::Instance();
     std::lock_guard<std::mutex> guard(server.lock);
