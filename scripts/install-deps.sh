@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
 )
 
 missing=()
