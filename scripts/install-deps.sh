@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
   gobjc++ libgnustep-base-dev gnustep-base-runtime
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
 )
 
 missing=()
