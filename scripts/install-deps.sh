@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
+  jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
 )
 
 missing=()
