@@ -8,6 +8,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   gobjc++ libgnustep-base-dev gnustep-base-runtime
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
+  jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
 )
 
 missing=()
