@@ -17,7 +17,9 @@ namespace {
 std::atomic<std::size_t> largestAllocation{0};
 }
 
-void* operator new(std::size_t size) {
+// Not inlined, nor the deletes: GCC would see free() meet a pointer from new, or the
+// reverse, and warn wrongly.
+__attribute__((noinline)) void* operator new(std::size_t size) {
     std::size_t seen = largestAllocation.load();
     while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
     }
@@ -25,10 +27,10 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+__attribute__((noinline)) void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 
