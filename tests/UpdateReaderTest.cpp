@@ -19,7 +19,13 @@ std::atomic<std::size_t> largestAllocation{0};
 
 // Not inlined, nor the deletes: GCC would see free() meet a pointer from new, or the
 // reverse, and warn wrongly.
-__attribute__((noinline)) void* operator new(std::size_t size) {
+#if defined(__GNUC__)
+#define NOT_INLINED __attribute__((noinline))
+#else
+#define NOT_INLINED
+#endif
+
+NOT_INLINED void* operator new(std::size_t size) {
     std::size_t seen = largestAllocation.load();
     while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
     }
@@ -27,10 +33,10 @@ __attribute__((noinline)) void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-__attribute__((noinline)) void operator delete(void* p) noexcept {
+NOT_INLINED void operator delete(void* p) noexcept {
     std::free(p);
 }
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
+NOT_INLINED void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 
