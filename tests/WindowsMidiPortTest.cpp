@@ -183,6 +183,9 @@ TEST_F(WindowsMidiPortTest, AsksAboutOtherDevicesInOrderUntilTheUserSaysYes) {
     EXPECT_TRUE(port.IsConnected());
     port.Send(Hex("F0 01 F7").data(), 3);
     EXPECT_EQ(winmmstandin::LongMessages("Widget 2").size(), 1u);
+    // Outputs and inputs are numbered apart: the synth has no input.
+    EXPECT_TRUE(trace.Contains("  MIDI OUT port #1: Keys\n"));
+    EXPECT_TRUE(trace.Contains("  MIDI IN  port #0: Keys\n"));
 }
 
 TEST_F(WindowsMidiPortTest, ReassemblesARepliesSpreadOverBuffersAndRecyclesThemWhileOpen) {
@@ -229,6 +232,23 @@ TEST_F(WindowsMidiPortTest, ConnectClosesTheInputAnEarlierAttemptLeftOpen) {
     EXPECT_FALSE(port.IsConnected()); // opens the input again
     EXPECT_EQ(winmmstandin::OpenHandles(), 1u);
     EXPECT_FALSE(trace.Contains("MIDI IN Port failed to open (0).\n"));
+    port.Disconnect();
+}
+
+TEST_F(WindowsMidiPortTest, FindsADeviceThatComesLater) {
+    SimulatedDeviceConfig config;
+    config.name = "Widget";
+    config.appearsAfter = 1000;
+    SimulatedDevice device(config, std::make_unique<VirtualClockScheduler>(clock));
+    Port widget = Named("Widget");
+    widget.device = &device;
+    winmmstandin::Install({widget});
+    WindowsMidiPort port(Parameters({"Widget"}));
+
+    EXPECT_FALSE(port.IsConnected());
+    EXPECT_TRUE(trace.Contains("MIDI IN Port failed to open (-1066).\n")); // its name is unread
+    SleepFor(1000);
+    EXPECT_TRUE(port.IsConnected());
     port.Disconnect();
 }
 
