@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::Bytes;
 using testsupport::Hex;
@@ -123,8 +127,9 @@ TEST_F(Console, PackThenInfoGivesBackEveryValueInCommandLineOrder) {
     EXPECT_EQ(info.status, 0);
     EXPECT_EQ(info.out,
               R"({"productName":"Synth 9","version":"3.07","message":"Line 1\nLine 2",)"
-              R"("headerValues":[1,2,65535],"imageBytes":16,"portions":[{"bytes":8,"delay":1500},)"
-              R"({"bytes":5,"delay":0},{"bytes":2,"delay":0}],"totalSysExSize":15,)"
+              R"("headerValues":[1,2,65535],"imageBytes":16,"portions":[{"bytes":8,"delay":1500,)"
+              R"("messages":2,"strayBytes":0},{"bytes":5,"delay":0,"messages":1,"strayBytes":0},)"
+              R"({"bytes":2,"delay":0,"messages":1,"strayBytes":0}],"totalSysExSize":15,)"
               R"("macPortNames":["M1","M2"],"windows":{"names":["W","X"],"ideal":512,"max":1024,)"
               R"("delay":20,"unprepDelay":5,"chunks":false}})"
               "\n");
@@ -156,8 +161,8 @@ TEST_F(Console, MessagesAndPortionNames) {
     EXPECT_EQ(InfoJson("out.upd")["message"], "from a file\n");
     // An '@' not followed by a delay is part of the file's name.
     EXPECT_EQ(Pack({"--portion", "@x@y.syx", "--portion", "@x@y.syx@9"}).status, 0);
-    EXPECT_EQ(InfoJson("out.upd")["portions"],
-              nlohmann::json::parse(R"([{"bytes":3,"delay":0},{"bytes":3,"delay":9}])"));
+    EXPECT_EQ(InfoJson("out.upd")["portions"][1]["delay"], 9);
+    EXPECT_EQ(InfoJson("out.upd")["portions"][0]["delay"], 0);
 }
 
 TEST_F(Console, BytesThatAreNotUtf8BecomeReplacementCharacters) {
@@ -191,35 +196,74 @@ TEST_F(Console, SummaryCannotDriveTheTerminal) {
     EXPECT_NE(info.out.find("Evil\\x1B[2J"), std::string::npos) << info.out;
 }
 
-TEST_F(Console, RejectedFilesGiveTheReadersMessage) {
+TEST_F(Console, UnusableOrRejectedInputsSaySo) {
     Bytes wrongVersion;
     CreateUpdateFileHeader(wrongVersion, "P", Version{}, "", 0, 0, 0);
     wrongVersion[14] = 5;
     Write("wrong-version.upd", wrongVersion);
     Write("empty.upd", {});
-    Write("only-f0.syx", Hex("F0"));
-    const struct {
+    Write("only-f0.syx", Hex("F0 01 02"));
+    Write("unreadable.upd", wrongVersion);
+    fs::permissions(Path("unreadable.upd"), fs::perms::none);
+    struct Case {
         std::string file;
-        std::string message;
-    } cases[] = {
-        {"missing.upd", "Update file was invalid (bad header)."},
-        {"", "Update file was invalid (bad header)."}, // the directory itself
-        {"empty.upd", "Update file was invalid (bad header)."},
-        {"only-f0.syx", "Update file was invalid (bad header)."},
-        {"wrong-version.upd", "Update file is wrong version. Please check you have the latest "
-                              "version of the updater."},
+        int status;
+        std::string message; // the console's own checks prefix "info: " on standard error
     };
-    for (const auto& c : cases) {
+    std::vector<Case> cases = {
+        {"missing.upd", 2, "cannot open @missing.upd (No such file or directory)"},
+        {"", 2, "@ is a directory"},
+        {"/dev/zero", 2, "/dev/zero is not a regular file or a pipe"},
+        {"empty.upd", 1, "Update file was invalid (bad header)."},
+        {"only-f0.syx", 1,
+         "@only-f0.syx starts with F0 like a SysEx file but has no F7 to end a "
+         "message"},
+        {"wrong-version.upd", 1,
+         "Update file is wrong version. Please check you have the latest "
+         "version of the updater."},
+    };
+    if (geteuid() != 0) // permissions do not bind root
+        cases.push_back({"unreadable.upd", 2, "cannot open @unreadable.upd (Permission denied)"});
+    for (Case& c : cases) {
         SCOPED_TRACE(c.file);
-        const Outcome json = Run({"info", "--json", Path(c.file)});
-        EXPECT_EQ(json.status, 1);
-        EXPECT_EQ(json.out, R"({"error":")" + c.message + "\"}\n");
-        EXPECT_EQ(json.err, c.message + "\n");
-        const Outcome plain = Run({"info", Path(c.file)});
-        EXPECT_EQ(plain.status, 1);
+        const std::string path = c.file[0] == '/' ? c.file : Path(c.file);
+        const std::size_t at = c.message.find('@');
+        if (at != std::string::npos)
+            c.message.replace(at, c.file.size() + 1, path);
+        const bool own = c.status == 2 || at != std::string::npos;
+        const std::string err = (own ? "info: " : "") + c.message + "\n";
+        const Outcome json = Run({"info", "--json", path});
+        EXPECT_EQ(json.status, c.status);
+        EXPECT_EQ(json.out, nlohmann::json({{"error", c.message}}).dump() + "\n");
+        EXPECT_EQ(json.err, err);
+        const Outcome plain = Run({"info", path});
+        EXPECT_EQ(plain.status, c.status);
         EXPECT_EQ(plain.out, "");
-        EXPECT_EQ(plain.err, c.message + "\n");
+        EXPECT_EQ(plain.err, err);
     }
+}
+
+// The reader seeks, so standard input, pipes and FIFOs are read whole first.
+TEST_F(Console, InputsThatArePipes) {
+    Bytes file;
+    CreateUpdateFileHeader(file, "Piped", Version{2, 1}, "", 0, 0, 0);
+    AddSysExPortion(file, Hex("F0 7D 01 F7"), 0);
+    Write("piped.upd", file);
+    const std::string cli = MIDI_UPDATER_CLI;
+    EXPECT_EQ(std::system(("cat " + Path("piped.upd") + " | " + cli + " info --json - > " +
+                           Path("info.json"))
+                              .c_str()),
+              0);
+    EXPECT_EQ(nlohmann::json::parse(Contents("info.json"))["productName"], "Piped");
+
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    std::thread writer([&] {
+        std::ofstream(Path("fifo"), std::ios::binary) << std::string(file.begin(), file.end());
+    });
+    const Outcome send = Run({"send", "--simulate", "--virtual-clock", "-q", "@fifo"});
+    writer.join();
+    EXPECT_EQ(send.status, 0) << send.err;
+    EXPECT_EQ(send.out, "The 'Piped' was updated sucessfully to version 2.01.\n");
 }
 
 TEST_F(Console, BadPackArgumentsWriteNothing) {
