@@ -63,6 +63,8 @@ struct PackRequest {
     bool sysExMessage = false;
     std::string headerValues = "0,0,0";
     std::vector<PackRecord> records;
+    bool allowAnyBytes = false; // store portions with bytes outside SysEx messages
+    bool quiet = false;
 };
 
 int Pack(const PackRequest& request, std::ostream& out, std::ostream& err);

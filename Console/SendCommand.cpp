@@ -193,7 +193,8 @@ Command AddSendCommand(CLI::App& program) {
 Examples:
   midi-updater-cli send --simulate firmware.upd
   curl -s https://example.com/fw.upd | midi-updater-cli send --simulate --virtual-clock \
-      --device-status accept,busy:3 --device-version 1.05 --events -)");
+      --device-status accept,busy:3 --device-version 1.05 --events -
+)");
 
     return {send, [options](std::ostream& out, std::ostream& err) {
                 SendRequest request = options->request;

@@ -188,12 +188,14 @@ TEST_F(Console, PlainSysExFileHasNoPortNames) {
 }
 
 TEST_F(Console, SummaryCannotDriveTheTerminal) {
-    ASSERT_EQ(Pack({"--product", "Evil\x1B[2J", "--message", "a\nb\x07"}).status, 0);
+    ASSERT_EQ(Pack({"--product", "Evil\x1B[2J\xFF", "--message", "a\r\nb\x07\rc"}).status, 0);
     const Outcome info = Run({"info", "@out.upd"});
     EXPECT_EQ(info.status, 0);
     EXPECT_EQ(info.out.find('\x1B'), std::string::npos);
     EXPECT_EQ(info.out.find('\x07'), std::string::npos);
-    EXPECT_NE(info.out.find("Evil\\x1B[2J"), std::string::npos) << info.out;
+    // Invalid UTF-8 as U+FFFD, as --json shows it; a CRLF line end as a line end.
+    EXPECT_NE(info.out.find("Evil\\x1B[2J\xEF\xBF\xBD\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("a\n                b\\x07\\x0Dc\n"), std::string::npos) << info.out;
 }
 
 TEST_F(Console, UnusableOrRejectedInputsSaySo) {
@@ -318,10 +320,129 @@ TEST_F(Console, UnwritableOutputLeavesNoTemporaryFile) {
                               "1.00", "--portion", "@a.syx"});
     EXPECT_EQ(pack.status, 1);
     EXPECT_NE(pack.err.find("cannot write"), std::string::npos) << pack.err;
-    fs::create_directory(Path("out.upd")); // rename onto a directory fails after the write
-    EXPECT_EQ(Pack({"--portion", "@a.syx"}).status, 1);
-    EXPECT_EQ(Files(),
-              (std::vector<std::string>{"a.syx", "b.syx", "c.syx", "head.png", "out.upd"}));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a.syx", "b.syx", "c.syx", "head.png"}));
+
+    // A full disk says so; here standard output is the full device.
+    const std::string cli = MIDI_UPDATER_CLI;
+    const int status = std::system(
+        (cli + " pack -o - --product P --version 1.00 > /dev/full 2> " + Path("err.txt")).c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(Contents("err.txt"), "-o '-': cannot write (No space left on device)\n");
+}
+
+// pack never destroys anything: not its inputs, not what the output names, not a link.
+TEST_F(Console, PackNeverDestroysAnything) {
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    fs::create_directory(Path("dir"));
+    fs::create_symlink("a.syx", Path("link-to-input"));
+    const struct {
+        std::string output;
+        std::vector<std::string> args;
+        std::string error;
+    } refusals[] = {
+        {"@a.syx", {"--portion", "@a.syx"}, "is also an input (--portion '@a.syx')"},
+        {"@link-to-input",
+         {"--image", "@head.png", "--portion", "@b.syx", "--portion", "@a.syx"},
+         "is also an input (--portion '@a.syx')"},
+        {"@fifo", {}, "exists and is not a regular file; not replacing it"},
+        {"@dir", {}, "exists and is not a regular file; not replacing it"},
+        {"/dev/null", {}, "exists and is not a regular file; not replacing it"},
+        {"@out.upd",
+         {"--portion", "/dev/zero"},
+         "--portion '/dev/zero': not a regular file or a pipe"},
+        {"@out.upd", {"--portion", "@dir"}, "cannot read (it is a directory)"},
+    };
+    for (const auto& c : refusals) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), {"-o", c.output});
+        const Outcome pack = Pack(args);
+        std::string error = c.error;
+        if (const std::size_t at = error.find('@'); at != std::string::npos)
+            error.replace(at, 6, Path("a.syx"));
+        EXPECT_EQ(pack.status, 2) << c.output << ": " << pack.err;
+        EXPECT_NE(pack.err.find(error), std::string::npos) << c.output << ": " << pack.err;
+    }
+    EXPECT_EQ(Contents("a.syx"), std::string("\xF0\x7D\x01\x02\xF7"));
+    EXPECT_TRUE(fs::is_fifo(Path("fifo")));
+
+    // Through a link to its target; an existing file keeps its mode.
+    Write("target.upd", Hex("'old'"));
+    fs::permissions(Path("target.upd"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("target.upd", Path("link.upd"));
+    EXPECT_EQ(Pack({"-o", "@link.upd", "--portion", "@a.syx"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.upd")));
+    EXPECT_EQ(InfoJson("target.upd")["totalSysExSize"], 5);
+    EXPECT_EQ(fs::status(Path("target.upd")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// Content checks where files are made and shown: F0, data 00-7F, F7; real-time anywhere.
+TEST_F(Console, SysExContentIsCheckedWhenPackedAndShown) {
+    Write("realtime.syx", Hex("F0 41 F8 10 F7 FE F0 00 20 33 01 F7"));
+    Write("between.syx", Hex("F0 41 10 F7 55 F0 42 F7"));
+    Write("status.syx", Hex("F0 41 10 90 F7"));
+    Write("unended.syx", Hex("F0 41 10 F7 F0 43 12"));
+    const struct {
+        const char* file;
+        std::string error; // empty: packed
+        int messages;
+        int strayBytes;
+    } cases[] = {
+        {"realtime.syx", "", 2, 0},
+        {"between.syx", "stray byte at offset 4 (byte 0x55 outside a message)", 2, 1},
+        {"status.syx", "stray byte at offset 3 (status byte 0x90 inside the message at offset 0)",
+         0, 5},
+        {"unended.syx", "stray byte at offset 4 (the message at offset 4 has no F7)", 1, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const Outcome strict = Pack({"--portion", std::string("@") + c.file});
+        EXPECT_EQ(strict.status, c.error.empty() ? 0 : 2);
+        EXPECT_NE(strict.err.find(c.error), std::string::npos) << strict.err;
+        const Outcome allowed =
+            Pack({"--allow-any-bytes", "-q", "--portion", std::string("@") + c.file});
+        EXPECT_EQ(allowed.status, 0);
+        EXPECT_EQ(allowed.out, "");
+        const nlohmann::json portion = InfoJson("out.upd")["portions"][0];
+        EXPECT_EQ(portion["messages"], c.messages);
+        EXPECT_EQ(portion["strayBytes"], c.strayBytes);
+        EXPECT_EQ(InfoJson(c.file)["portions"][0]["strayBytes"], c.strayBytes); // plain .syx too
+    }
+    const Outcome info = Run({"info", "@between.syx"});
+    EXPECT_NE(info.out.find("  1: 8 bytes, 2 messages (manufacturer 41)\n       warning: 1 "
+                            "stray byte; the first at offset 4: byte 0x55 outside a message\n"),
+              std::string::npos)
+        << info.out;
+    const Outcome clean = Run({"info", "@realtime.syx"});
+    EXPECT_NE(clean.out.find("2 messages (manufacturer 41)\n"), std::string::npos) << clean.out;
+    EXPECT_EQ(clean.out.find("warning"), std::string::npos) << clean.out;
+
+    // -o - writes the update itself to standard output, the summary to standard error.
+    const Outcome toOut = Pack({"-o", "-", "--portion", "@a.syx"});
+    EXPECT_EQ(toOut.status, 0);
+    Bytes expected;
+    CreateUpdateFileHeader(expected, "P", Version{1, 5}, "", 0, 0, 0);
+    AddSysExPortion(expected, Hex("F0 7D 01 02 F7"), 0);
+    EXPECT_EQ(toOut.out, std::string(expected.begin(), expected.end()));
+    EXPECT_EQ(toOut.err, "Wrote standard output: 52 bytes, 1 portion, 5 bytes of SysEx\n");
+}
+
+TEST_F(Console, UnknownCommandsAndHelp) {
+    const Outcome bogus = Run({"bogus", "x"});
+    EXPECT_EQ(bogus.status, 2);
+    EXPECT_EQ(bogus.err.rfind("midi-updater-cli: unknown command 'bogus' (commands: info, pack, "
+                              "send",
+                              0),
+              0u)
+        << bogus.err;
+    const Outcome help = Run({"send", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--give-up-after MS"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("Exit status:\n  0 "), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("143  terminated"), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.substr(help.out.size() - 12), "--events -\n\n") << help.out;
+    EXPECT_NE(Run({"info", "--help"}).out.find("FILE REQUIRED"), std::string::npos);
 }
 
 TEST_F(Console, VersionShowsTheLibraryVersion) {

@@ -3,6 +3,8 @@
 // is checked against the file.
 
 #include "Console/Commands.h"
+#include "Console/ConsoleDisplay.h"
+#include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/PlatformForm.h"
 #include "MidiUpdateLib/Update.h"
 #include "tests/TestSupport.h"
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <pty.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -337,14 +340,73 @@ TEST_F(Send, PlainLinesWhenNotATerminal) {
     EXPECT_NE(text.find(std::string(ACCEPTED) + "\n"), std::string::npos);
 }
 
-// The real program, in real time: Ctrl-C while it waits for a device ends it cleanly,
-// with the live bar on a terminal as with events on a pipe.
-TEST_F(Send, CtrlCStopsTheTransferCleanly) {
-    for (const bool terminal : {false, true}) {
-        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+TEST(ConsoleDisplay, TheLiveBarNeverCutsACharacter) {
+    std::ostringstream out, err;
+    {
+        const auto display = midiupdate::MakeConsoleDisplay(
+            midiupdate::ConsoleDisplay::Form::Terminal, out, err, 60);
+        std::string status;
+        for (int i = 0; i < 20; ++i)
+            status += "\xC3\xA4\xE2\x82\xAC"; // a-umlaut, euro sign
+        display->Status(status);
+        display->Finish();
+    }
+    std::size_t drawn = 0;
+    for (std::size_t at = out.str().find("\r\033[K"); at != std::string::npos;) {
+        const std::size_t next = out.str().find("\r\033[K", at + 1);
+        const std::string line =
+            out.str().substr(at + 4, next == std::string::npos ? next : next - at - 4);
+        EXPECT_NO_THROW(nlohmann::json(line).dump()) << line; // throws on invalid UTF-8
+        const auto characters = std::count_if(line.begin(), line.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        });
+        EXPECT_LE(characters, 59) << line;
+        drawn += line.empty() ? 0 : 1;
+        at = next;
+    }
+    EXPECT_GE(drawn, 1u);
+}
+
+// The real program's exit status after up to 20 s; SIGKILL and -1 if it has not ended.
+int WaitForExit(pid_t child) {
+    for (int tries = 0; tries < 2000; ++tries) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        usleep(10000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// The real program, in real time, on a terminal (live bar) and on a pipe (events). A stop
+// request while it waits for the device ends it cleanly with 128 + the signal; a hangup
+// once bytes have gone out, or a reader that goes away, does not cut the transfer short.
+TEST_F(Send, SignalsAndAVanishingTerminalOrReader) {
+    Bytes twoPortions;
+    CreateUpdateFileHeader(twoPortions, "Widget", Version{1, 5}, "", 0, 0, 0);
+    AddMacPortName(twoPortions, "Widget Port");
+    AddSysExPortion(twoPortions, Portion(3000, 1), 0);
+    AddSysExPortion(twoPortions, Portion(3000, 2), 0);
+    Write("two.upd", twoPortions);
+
+    const struct {
+        bool terminal;
+        int signal;      // 0: the terminal or reader goes away
+        bool afterChunk; // else while the device is awaited
+        int exit;
+    } cases[] = {
+        {false, SIGINT, false, 130}, {true, SIGINT, false, 130},  {false, SIGTERM, false, 143},
+        {true, SIGTERM, false, 143}, {false, SIGHUP, false, 129}, {true, 0, false, 129},
+        {false, SIGHUP, true, 0},    {true, 0, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Format("%s, signal %d, %s", c.terminal ? "terminal" : "pipe", c.signal,
+                            c.afterChunk ? "after the first chunk" : "while waiting"));
         int fd = -1;
         pid_t child = -1;
-        if (terminal) {
+        if (c.terminal) {
             winsize size{};
             size.ws_col = 100;
             size.ws_row = 20;
@@ -362,36 +424,58 @@ TEST_F(Send, CtrlCStopsTheTransferCleanly) {
         }
         ASSERT_GE(child, 0);
         if (child == 0) {
-            const std::string file = Path("widget.upd");
+            const std::string file = Path(c.afterChunk ? "two.upd" : "widget.upd");
             execl(MIDI_UPDATER_CLI, MIDI_UPDATER_CLI, "send", "--simulate",
-                  terminal ? "--device-name=Widget Port" : "--events", "--device-appears-after",
-                  "600000", file.c_str(), static_cast<char*>(nullptr));
+                  c.terminal ? "--device-name=Widget Port" : "--events", "--device-appears-after",
+                  c.afterChunk ? "0" : "600000", file.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
 
-        // Wait until it is looking for the device, then interrupt; then read to the end.
+        // Wait for the moment, then act; read on to the end while the output is there.
+        const char* const moment = c.afterChunk ? "Sent 2." : "Looking for Widget";
         std::string seen;
         char buffer[4096];
-        bool interrupted = false;
-        for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+        bool acted = false;
+        for (ssize_t n; !acted && (n = read(fd, buffer, sizeof buffer)) > 0;) {
             seen.append(buffer, static_cast<std::size_t>(n));
-            if (!interrupted && seen.find("Looking for Widget") != std::string::npos) {
-                kill(child, SIGINT);
-                interrupted = true;
+            if (seen.find(moment) == std::string::npos)
+                continue;
+            acted = true;
+            if (c.signal)
+                kill(child, c.signal);
+            if (c.signal == 0 || c.afterChunk) {
+                close(fd); // the terminal closes (a hangup) or the reader goes away
+                fd = -1;
             }
         }
-        close(fd);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(interrupted);
-        ASSERT_TRUE(WIFEXITED(status)) << seen;
-        EXPECT_EQ(WEXITSTATUS(status), 130) << seen;
-        if (terminal) {
+        for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+            seen.append(buffer, static_cast<std::size_t>(n));
+        if (fd >= 0)
+            close(fd);
+        EXPECT_TRUE(acted) << seen;
+        EXPECT_EQ(WaitForExit(child), c.exit) << seen;
+        if (c.terminal && c.signal) {
             // The live line was cleared and the reason given.
             EXPECT_NE(seen.find("\r\033[KInterrupted: the transfer was stopped"), std::string::npos)
                 << seen;
         }
     }
+}
+
+// A FIFO nobody writes to blocks the open; a termination request still ends the program.
+TEST_F(Send, TerminationWhileAFifoIsBeingOpened) {
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string fifo = Path("fifo");
+        execl(MIDI_UPDATER_CLI, MIDI_UPDATER_CLI, "send", "--simulate", "-q", fifo.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(300000); // time to reach the open
+    kill(child, SIGTERM);
+    EXPECT_EQ(WaitForExit(child), 128 + SIGTERM);
 }
 
 } // namespace
