@@ -211,7 +211,7 @@ TEST_F(WindowsMidiPortTest, ReassemblesARepliesSpreadOverBuffersAndRecyclesThemW
     EXPECT_EQ(port.LastSysEx(), reply);
     EXPECT_EQ(CountOf(winmmstandin::Calls(), "midiInAddBuffer"), addedBefore + 2);
     // The identity request's answer is the stored reply; nothing is sent for it.
-    EXPECT_EQ(port.ReceiveSysEx(5000, identityRequest, 6), reply);
+    EXPECT_EQ(port.ReceiveSysEx(5000, deviceEnquiry, 6), reply);
     EXPECT_TRUE(winmmstandin::LongMessages("Widget").empty());
 
     // After Disconnect (whose reset hands every buffer back empty, so the device can be
@@ -290,7 +290,7 @@ TEST_F(WindowsMidiPortTest, SendsAWholeUpdateToADeviceThatAccepts) {
     config.version = Version{1, 5};
     config.ownDeliveryThread = true;
     for (const Bytes& portion : framed)
-        config.portionSizes.push_back(portion.size());
+        config.expected.push_back({portion.data(), portion.size()});
     SimulatedDevice device(config, std::make_unique<VirtualClockScheduler>(clock));
     Port widget = Named("Widget");
     widget.device = &device;
@@ -316,6 +316,8 @@ TEST_F(WindowsMidiPortTest, SendsAWholeUpdateToADeviceThatAccepts) {
     EXPECT_GT(framed[0].size(), first.size());
     EXPECT_EQ(device.ReceivedPortions(), framed);
     EXPECT_EQ(device.CompletedPortions(), 2u);
+    ASSERT_TRUE(device.Integrity());
+    EXPECT_TRUE(device.Integrity()->identical) << device.Integrity()->text;
     EXPECT_EQ(winmmstandin::BytesLost(), 0u);
     EXPECT_EQ(progress.Completions(),
               std::vector<std::string>{"The 'Widget' was updated sucessfully to version 1.05."});
