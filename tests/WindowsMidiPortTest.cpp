@@ -4,6 +4,7 @@
 #include "MidiUpdateLib/VirtualClock.h"
 #include "Simulator/SimulatedDevice.h"
 #include "Stand-ins/user32/MessageBoxStandIn.h"
+#include "Stand-ins/winmm/Simulation.h"
 #include "Stand-ins/winmm/WinmmStandIn.h"
 #include "tests/RecordingProgress.h"
 #include "tests/TestSupport.h"
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 using testsupport::Bytes;
@@ -321,4 +324,75 @@ TEST_F(WindowsMidiPortTest, SendsAWholeUpdateToADeviceThatAccepts) {
     EXPECT_EQ(winmmstandin::BytesLost(), 0u);
     EXPECT_EQ(progress.Completions(),
               std::vector<std::string>{"The 'Widget' was updated sucessfully to version 1.05."});
+}
+
+TEST_F(WindowsMidiPortTest, TakesItsDeviceFromTheSameWordsAsTheConsole) {
+    // The update to send, and the same portions in a file under a folder with a space,
+    // named the Windows way with backslashes.
+    Bytes first(150, 0x11);
+    first.front() = 0xF0;
+    first.back() = 0xF7;
+    const std::vector<Update::SysExPortion> portions{{first, 500}, {Hex("F0 01 02 F7"), 0}};
+    Update update = testsupport::MakeUpdate(portions);
+    update.windowsParameters = Parameters({"Widget"});
+    update.windowsParameters.ideal = 64;
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string folder = std::string(temp) + "win port test";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string path = folder + "\\fw.upd";
+    Bytes file;
+    CreateUpdateFileHeader(file, "Widget", Version{1, 5}, "", 0, 0, 0);
+    for (const Update::SysExPortion& portion : portions)
+        AddSysExPortion(file, portion.sysEx, portion.delay);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+
+    struct Case {
+        const char* what;
+        std::string words;
+        TransferVerdict verdict; // Failed when the words are refused
+    };
+    const Case cases[] = {
+        {"named after the update, expecting a file",
+         "--device-status accept --device-version 1.05 --device-expects '" + path + "'",
+         TransferVerdict::Accepted},
+        {"expecting the update itself", "--device-status accept --device-version 1.05",
+         TransferVerdict::Accepted},
+        {"a word it does not know", "--device-colour blue", TransferVerdict::Failed},
+        {"an unclosed quote", "--device-expects 'fw.upd", TransferVerdict::Failed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        const bool taken = winmmstandin::Simulate(
+            c.words, update, std::make_unique<VirtualClockScheduler>(clock), error);
+        EXPECT_EQ(taken, c.verdict != TransferVerdict::Failed) << error;
+        if (!taken)
+            continue;
+        testsupport::RecordingProgress progress;
+        {
+            WindowsMidiPort port(update.windowsParameters);
+            SimpleSysExSender sender(port);
+            EXPECT_EQ(sender.Send(update, progress), c.verdict);
+        }
+        const auto integrity = winmmstandin::SimulatedIntegrity();
+        ASSERT_TRUE(integrity);
+        EXPECT_TRUE(integrity->identical) << integrity->text;
+        EXPECT_EQ(integrity->portions, 2u);
+        EXPECT_TRUE(trace.Contains("Integrity: " + integrity->text + "\n"));
+        winmmstandin::EndSimulation();
+    }
+
+    // The program's own way in: the environment.
+    _putenv_s("MIDI_UPDATER_SIMULATE", "--device-name Keys");
+    std::string error;
+    EXPECT_TRUE(winmmstandin::SimulateFromEnvironment(update, error)) << error;
+    ListInterfaces();
+    EXPECT_TRUE(trace.Contains("  MIDI OUT port #2: Keys\n"));
+    winmmstandin::EndSimulation();
+    _putenv_s("MIDI_UPDATER_SIMULATE", "");
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(folder.c_str());
 }
