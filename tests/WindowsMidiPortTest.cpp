@@ -262,6 +262,21 @@ TEST_F(WindowsMidiPortTest, FindsADeviceThatComesLater) {
     port.Disconnect();
 }
 
+TEST_F(WindowsMidiPortTest, TheStandInRefusesTheHeaderSizeOf32BitWindows) {
+    winmmstandin::Install({Named("Widget")});
+    HMIDIOUT out = nullptr;
+    ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    char data[] = {'\xF0', '\xF7'};
+    MIDIHDR header{};
+    header.lpData = data;
+    header.dwBufferLength = sizeof data;
+    EXPECT_EQ(midiOutPrepareHeader(out, &header, 64), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(midiOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(sizeof header, 112u);
+    EXPECT_EQ(midiOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+}
+
 TEST(MidiErrorText, EachThreadKeepsItsOwnText) {
     const char* text = MidiErrorText(MIDIERR_STILLPLAYING);
     std::string other;
