@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     collector.context = &seen;
     Reference reference;
     std::size_t total = 0;
-    while (input.remaining_bytes() > 0 && total < 1000000) {
+    std::size_t checked = 0; // completions compared so far
+    while (input.remaining_bytes() > 0 && total < 300000) {
         Bytes slice;
         if (input.ConsumeIntegralInRange(0, 7) == 0) {
             const auto count = input.ConsumeIntegralInRange<std::size_t>(1, 70000);
@@ -91,7 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             reference.Add(byte);
         }
         Expect(collector.HasSysEx() == reference.hasSysEx, "HasSysEx");
-        Expect(seen.completed == reference.completed, "completions");
+        Expect(seen.completed.size() == reference.completed.size(), "completion count");
+        for (; checked < seen.completed.size(); ++checked)
+            Expect(seen.completed[checked] == reference.completed[checked], "completion");
         Expect(collector.message.size() <= SysExCollector::maxMessageSize,
                "message outgrew the limit");
     }
