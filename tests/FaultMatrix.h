@@ -5,6 +5,7 @@
 // design's waits, with every portion sent while connected received exactly.
 
 #include "MidiUpdateLib/MidiPort.h"
+#include "MidiUpdateLib/VirtualClock.h"
 #include "Simulator/SimulatedDevice.h"
 
 #include <memory>
@@ -21,12 +22,11 @@ public:
     // Whether the port's ReceiveSysEx asks the device for its identity (the platform
     // ports of the design only look at what came, so a silent device stays unconfirmed).
     virtual bool AsksForIdentity() const = 0;
-    // Whether the platform behind the port hides a device while it is absent. Where it
-    // cannot, the rows of a late or vanishing device are skipped and said so.
-    virtual bool FollowsPresence() const { return true; }
     virtual void Adjust(SimulatedDeviceConfig&) const {}
-    // The device is named "Widget", as the update's port names are.
-    virtual std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update) = 0;
+    // The device is named "Widget", as the update's port names are. `clock` is the
+    // installed one, for platforms that must follow the device's coming and going.
+    virtual std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
+                                             VirtualClock& clock) = 0;
     // After the port is gone: takes the device away from the platform again.
     virtual void Detach(SimulatedDevice&) {}
 };

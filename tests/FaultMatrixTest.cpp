@@ -11,7 +11,8 @@ class SimulatedPortUnderTest : public testsupport::PortUnderTest {
 public:
     const char* Name() const override { return "console simulated port"; }
     bool AsksForIdentity() const override { return true; }
-    std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update&) override {
+    std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update&,
+                                     VirtualClock&) override {
         return std::make_unique<SimulatedMidiPort>(device);
     }
 };
