@@ -26,7 +26,10 @@ cp -n "fuzz/corpus/$target"/* "$corpus"/
 
 # -rss_limit_mb: half the default; the largest input (the collector's, 300 KB of bytes
 # fed one at a time) needs a fraction of it.
+set +e
 "build/fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=1024 \
   -artifact_prefix="build/fuzz/artifacts/$target-" "$@" "$corpus" 2>&1 |
-  grep -Ev '^#[0-9]+\s+(NEW|REDUCE|pulse)|^INFO: |^(MS|BINGO)|^"|dictionary' || true
-exit "${PIPESTATUS[0]}"
+  grep -Ev '^#[0-9]+\s+(NEW|REDUCE|pulse)|^INFO: |^(MS|BINGO)|^"|dictionary'
+status=${PIPESTATUS[0]}
+set -e
+exit "$status"
