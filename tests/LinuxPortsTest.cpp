@@ -3,6 +3,7 @@
 #include "Linux/LinuxMidiPort.h"
 #include "Linux/MidiEventSplitter.h"
 #include "Linux/SpscRing.h"
+#include "MidiUpdateLib/PlatformForm.h"
 #include "MidiUpdateLib/SendUpdate.h"
 #include "MidiUpdateLib/VirtualClock.h"
 #include "Simulator/SimulatedDevice.h"
@@ -300,9 +301,10 @@ TEST(AlsaSequencerPort, FollowsTheAnnouncementsWhenTheDeviceGoesAndComesBack) {
     rig.client = alsastandin::PlugDevice("Widget USB", "Widget MIDI 1", rig.device);
     EXPECT_TRUE(port.IsConnected());
 
-    // Gone during the first portion's pause, back 20 s later: the transfer waits for it.
+    // Gone during the first portion's pause, back 20 s later (and later by the Windows
+    // program's further wait, or it is back before anyone looks): the transfer waits.
     rig.clock.Schedule(3000, [&rig] { alsastandin::UnplugDevice(rig.client); });
-    rig.clock.Schedule(23000, [&rig] {
+    rig.clock.Schedule(23000 + midiupdate::deviceActivationPause, [&rig] {
         rig.client = alsastandin::PlugDevice("Widget USB", "Widget MIDI 1", rig.device);
     });
     testsupport::RecordingProgress progress;
