@@ -458,6 +458,9 @@ TEST_F(Send, SignalsAndAVanishingTerminalOrReader) {
             // The live line was cleared and the reason given.
             EXPECT_NE(seen.find("\r\033[KInterrupted: the transfer was stopped"), std::string::npos)
                 << seen;
+        } else if (!c.terminal && c.exit > 128) {
+            EXPECT_NE(seen.find(Format("{\"interrupted\":%d}\n", c.exit)), std::string::npos)
+                << seen;
         }
     }
 }
