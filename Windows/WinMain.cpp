@@ -14,6 +14,8 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -110,6 +112,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     }
 
     const int exitCode = RunMessageLoop();
+    if (app.busy) {
+        // The user chose to close during an update: the worker is still running and must
+        // not meet GDI+ shut down or static objects destroyed under it.
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
     Gdiplus::GdiplusShutdown(gdiplusToken);
     if (instanceMutex)
         CloseHandle(instanceMutex);

@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
+  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core procps
 )
 
 missing=()

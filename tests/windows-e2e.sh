@@ -214,6 +214,16 @@ if $ok && box=$(wait_for_windows "MIDI Updater" 2 90); then
   wait_for_fewer "MIDI Updater" 5 1 || ok=false
   sleep 0.5
   shot 1-final-window
+  # Help > About, from the keyboard.
+  keys "$(windows_named "MIDI Updater" | head -n 1)" alt+h a
+  if box=$(wait_for_windows "About" 1 10); then
+    shot 1-about
+    keys "$box" Return
+    wait_for_fewer "About" 5 0 || ok=false
+  else
+    ok=false
+    echo "no About box"
+  fi
 else
   ok=false
   echo "no completion box"
@@ -240,9 +250,13 @@ expected=(
   "Status: Device has accepted update."
   "Status: MIDI update sent successfully."
   "Completed: The 'Example Synth' was updated sucessfully to version 1.05."
+  "Message box \"About\":"
+  "  MIDI Updater"
+  "  Version 1.05 (alpha)"
+  "  Copyright (C) 2026 Vorn Instruments"
 )
 if $ok && in_order "$log1" "${expected[@]}"; then
-  pass "a good update, its boxes and its log"
+  pass "a good update, its boxes, its log and the About box"
 else
   fail "a good update, its boxes and its log (log: $log1)"
   tr -d '\r' <"$log1" | tail -n 40
@@ -301,6 +315,7 @@ ok=true
 if box=$(wait_for_windows "Important message about update" 1 30); then
   shot 3-sysex-message
   keys "$box" Return
+  wait_for_log "$log3" 10 "Using Window MM library" || ok=false
   in_order "$log3" "Message box \"Important message about update\":" \
     "  To apply this update file, please detach all MIDI devices from your computer, and shut down all other MIDI applications." \
     "  When the device is ready to accept an update, you can start the update process." \
