@@ -35,7 +35,8 @@ bool HandOverToRunningProgram(const std::string& path) {
     for (int attempt = 0; attempt < handOverAttempts; ++attempt) {
         HWND running = FindWindowA(mainWindowClass, nullptr);
         if (running) {
-            SetForegroundWindow(running);
+            // Its message box, if one is up, so the user sees what it waits for.
+            SetForegroundWindow(GetLastActivePopup(running));
             if (path.empty())
                 return true;
             COPYDATASTRUCT data = {};

@@ -174,6 +174,20 @@ wait_for_exit() {
   return 1
 }
 
+# Ends what a failed check left running (the program's processes in our prefix only), so
+# the next check starts afresh.
+end_programs() {
+  local pid
+  for pid in $(pgrep -f 'midi-updater-win-test\.exe' || true); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${programPids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  programPids=()
+}
+
 # --- The files: an update in a folder whose name has a space, a bad file, a raw SysEx file.
 files="$work/my updates"
 mkdir -p "$files"
@@ -202,6 +216,11 @@ start_program "$log1" "$good"
 ok=true
 if box=$(wait_for_windows "Important message about update" 1 30); then
   shot 1-important-message
+  # A second start while the first update's message is up is not a second job.
+  first=${programPids[-1]}
+  start_program "$work/check1-second.log" "$bad"
+  wait_for_exit 30 || { ok=false; echo "the second start did not end"; }
+  programPids+=("$first")
   keys "$box" Return
 else
   ok=false
@@ -255,14 +274,19 @@ expected=(
   "  Version 1.05 (alpha)"
   "  Copyright (C) 2026 Vorn Instruments"
 )
+if grep -q "Thread caught exception" "$log1"; then
+  ok=false
+  echo "the file of the second start was opened during the first update"
+fi
 if $ok && in_order "$log1" "${expected[@]}"; then
-  pass "a good update, its boxes, its log and the About box"
+  pass "a good update, its boxes, its log and the About box; no second job meanwhile"
 else
   fail "a good update, its boxes and its log (log: $log1)"
   tr -d '\r' <"$log1" | tail -n 40
 fi
 close_main_window || true
 wait_for_exit 10 || fail "the program did not end when its window was closed"
+end_programs
 
 # --- 2. A file that fails to load, then a second start hands a good file to the window.
 log2=$work/check2.log
@@ -306,6 +330,7 @@ else
 fi
 close_main_window || true
 wait_for_exit 10 || fail "the program did not end when its window was closed"
+end_programs
 
 # --- 3. A raw SysEx file shows the standard instructions; closing while busy asks first.
 log3=$work/check3.log
@@ -342,6 +367,7 @@ else
   echo "no SysEx message box"
 fi
 wait_for_exit 10 || { ok=false; echo "Close did not end the program"; }
+end_programs
 if $ok; then
   pass "a raw SysEx file's message; closing during an update asks first"
 else
