@@ -1,13 +1,16 @@
 #include "Console/Commands.h"
 #include "Console/ConsoleDisplay.h"
 #include "Console/ConsoleJobHost.h"
+#include "Console/InputFile.h"
 #include "Console/TransferWatch.h"
+#include "Console/UpdateJson.h"
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/Update.h"
 #include "MidiUpdateLib/UpdateJob.h"
 #include "MidiUpdateLib/VirtualClock.h"
-#include "Simulator/DeviceConfig.h"
+#include "Simulator/DeviceOptions.h"
 
 #include <CLI/CLI.hpp>
 
@@ -25,25 +28,6 @@ namespace midiupdate {
 namespace {
 
 const unsigned int virtualGiveUp = 24 * 60 * 60 * 1000;
-
-bool ParseChunkSizes(const std::string& text, unsigned long& ideal, unsigned long& max,
-                     std::string& error) {
-    const auto comma = text.find(',');
-    unsigned long long a = 0;
-    unsigned long long b = 0;
-    if (comma == std::string::npos || !ParseDecimal(text.substr(0, comma), 0xFFFFFFFFull, a) ||
-        !ParseDecimal(text.substr(comma + 1), 0xFFFFFFFFull, b)) {
-        error = "chunk sizes must be IDEAL,MAX in bytes, like 2048,16384: " + text;
-        return false;
-    }
-    if (a == 0 || b == 0) {
-        error = "chunk sizes must be at least 1 byte: " + text;
-        return false;
-    }
-    ideal = static_cast<unsigned long>(a);
-    max = static_cast<unsigned long>(b);
-    return true;
-}
 
 std::string Duration(std::uint64_t milliseconds) {
     if (milliseconds < 1000)
@@ -75,26 +59,31 @@ private:
     std::ostream* file;
 };
 
-// Ctrl-C (or a termination request) interrupts the transfer. The signals are taken by
-// a thread of their own with sigwait, so the transfer's threads are never disturbed
-// mid-call; a second Ctrl-C ends the program at once.
+// Ctrl-C or a termination request stops the transfer; so does a hangup (the terminal
+// closed, ssh dropped) while the device is still awaited, but once bytes have gone out
+// the transfer is finished, since stopping then would leave a half-written firmware. The
+// signals are taken by a thread of their own with sigwait, so the transfer's threads are
+// never disturbed mid-call; a second stop request ends the program at once.
 class SignalWatcher {
 public:
     explicit SignalWatcher(TransferWatch& watch) {
         sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        sigaddset(&signals, SIGUSR2); // our own: stop watching
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR2}) // SIGUSR2, our own: stop watching
+            sigaddset(&signals, signal);
         pthread_sigmask(SIG_BLOCK, &signals, &previous);
         thread = std::thread([this, &watch] {
             int signal = 0;
             while (sigwait(&signals, &signal) == 0 && signal != SIGUSR2) {
+                if (signal == SIGHUP && watch.ChunkSent()) {
+                    Trace("send: hangup after the transfer began; finishing it\n");
+                    continue;
+                }
                 if (watch.WasInterrupted()) {
                     const char restore[] = "\r\033[K\n";
                     (void)!write(STDOUT_FILENO, restore, sizeof restore - 1);
-                    std::_Exit(130);
+                    std::_Exit(128 + signal);
                 }
-                watch.Interrupt();
+                watch.Interrupt(signal);
             }
         });
     }
@@ -112,6 +101,24 @@ private:
     std::thread thread;
 };
 
+nlohmann::ordered_json IntegrityJson(const IntegrityReport& report) {
+    nlohmann::ordered_json json;
+    json["identical"] = report.identical;
+    json["portions"] = report.portions;
+    json["bytes"] = report.bytes;
+    if (!report.identical) {
+        if (report.portion > 0)
+            json["portion"] = report.portion;
+        if (report.offset) {
+            json["offset"] = *report.offset;
+            json["expected"] = report.expectedByte;
+            json["received"] = report.receivedByte;
+        }
+        json["text"] = report.text;
+    }
+    return json;
+}
+
 class ScopedTraceSink {
 public:
     explicit ScopedTraceSink(TraceSink sink) { SetTraceSink(std::move(sink)); }
@@ -123,50 +130,74 @@ public:
 Command AddSendCommand(CLI::App& program) {
     struct Options {
         SendRequest request;
-        std::optional<std::string> chunkSizes;
     };
     auto options = std::make_shared<Options>();
     SendRequest& r = options->request;
 
     CLI::App* send = program.add_subcommand("send", "Send an update to a device.");
-    send->add_option("FILE", r.path, "Update file (.upd) or plain SysEx file (.syx).")->required();
+    send->add_option("FILE", r.path,
+                     "Update file (.upd) or plain SysEx file (.syx); - reads standard input.")
+        ->type_name("FILE")
+        ->required();
     CLI::Option* simulate =
         send->add_flag("--simulate", r.simulate, "Send to a simulated device instead of MIDI.");
-    const auto device = [&](CLI::Option* option) {
-        option->needs(simulate)->group("Simulated device");
+    // Collected as words, so every host parses them alike (Simulator/DeviceOptions.h).
+    const auto device = [&](const std::string& name, const std::string& placeholder,
+                            const std::string& help) {
+        send->add_option_function<std::string>(
+                name,
+                [options, name](const std::string& value) {
+                    options->request.deviceWords.insert(options->request.deviceWords.end(),
+                                                        {name, value});
+                },
+                help)
+            ->type_name(placeholder)
+            ->needs(simulate)
+            ->group("Simulated device");
     };
-    device(send->add_option("--device-name", r.deviceName,
-                            "The device's port name (default: one the update accepts)."));
-    device(send->add_option("--device-status", r.deviceStatus,
-                            "Replies per portion, the last repeating: accept, error, busy:N, "
-                            "busy, silent, garbage (default accept)."));
-    device(send->add_option("--device-version", r.deviceVersion,
-                            "MAJOR.MINOR the device answers the identity request with "
-                            "(default: it does not answer)."));
-    device(send->add_option("--device-appears-after", r.appearsAfter,
-                            "Milliseconds before the device is there."));
-    device(send->add_option("--device-vanishes-after-portion", r.vanish,
-                            "N:MS: after portion N the device is away for MS milliseconds."));
-    device(send->add_option("--chunk-sizes", options->chunkSizes,
-                            "IDEAL,MAX chunk sizes of the simulated port (default 2048,16384)."));
+    device("--device-name", "NAME", "The device's port name (default: one the update accepts).");
+    device("--device-status", "SCRIPT",
+           "Replies per portion, the last repeating: accept, error, busy:N, busy, silent, "
+           "garbage (default accept).");
+    device("--device-version", "MAJOR.MINOR",
+           "The version the device answers the identity request with (default: it does not "
+           "answer).");
+    device("--device-appears-after", "MS", "Milliseconds before the device is there.");
+    device("--device-vanishes-after-portion", "N:MS",
+           "After portion N the device is away for MS milliseconds.");
+    device("--device-expects", "FILE",
+           "The update whose portions the device expects (default: the one sent).");
+    device("--chunk-sizes", "IDEAL,MAX",
+           "Chunk sizes of the simulated port in bytes (default 2048,16384).");
     send->add_option("--give-up-after", r.giveUpAfter,
-                     "Stop waiting for a missing device after this many milliseconds (exit 5).");
+                     "Stop waiting for a missing device after MS milliseconds (exit 5).")
+        ->type_name("MS");
     send->add_flag("--virtual-clock", r.virtualClock,
                    "Run every pause and timeout in virtual time, so the transfer ends at once.");
     send->add_flag("--events", r.events, "One JSON object per report on standard output.");
     send->add_flag("--verbose", r.verbose, "Show the diagnostic log on standard error.");
-    send->add_option("--log", r.logFile, "Append the diagnostic log to FILE.");
+    send->add_option("--log", r.logFile, "Append the diagnostic log to FILE.")->type_name("FILE");
+    send->add_flag("-q,--quiet", r.quiet, "Show only the verdict and errors.");
+    send->footer(R"(Exit status:
+  0    the device accepted the update or confirmed the file's version
+  1    the file was rejected, or the job failed otherwise
+  2    bad arguments, or FILE cannot be read
+  3    sent, but the device did not confirm it
+  4    the device reported an error, or another version
+  5    gave up waiting for the device (--give-up-after)
+  6    the simulated device received other bytes than the file's
+  129  hangup before the transfer began (after it, the transfer finishes)
+  130  interrupted (Ctrl-C)
+  143  terminated (SIGTERM)
+
+Examples:
+  midi-updater-cli send --simulate firmware.upd
+  curl -s https://example.com/fw.upd | midi-updater-cli send --simulate --virtual-clock \
+      --device-status accept,busy:3 --device-version 1.05 --events -
+)");
 
     return {send, [options](std::ostream& out, std::ostream& err) {
                 SendRequest request = options->request;
-                if (options->chunkSizes) {
-                    std::string error;
-                    if (!ParseChunkSizes(*options->chunkSizes, request.idealChunkSize,
-                                         request.maxChunkSize, error)) {
-                        err << "send: " << error << '\n';
-                        return exitUsage;
-                    }
-                }
                 request.terminal = &out == &std::cout && isatty(STDOUT_FILENO);
                 winsize size{};
                 if (request.terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col)
@@ -185,29 +216,30 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
 
     SimulationSettings simulation;
     std::string error;
-    if (!ParseStatusScript(request.deviceStatus, simulation.device.script, error) ||
-        (request.vanish && !ParseVanish(*request.vanish, simulation.device.vanishAfterPortion,
-                                        simulation.device.vanishFor, error))) {
+    if (!ParseDeviceOptions(request.deviceWords, simulation.options, error)) {
         err << "send: " << error << '\n';
         return exitUsage;
     }
-    if (request.deviceVersion) {
-        Version version;
-        if (!ParseDeviceVersion(*request.deviceVersion, version, error)) {
+    simulation.corruptByte = request.corruptByte;
+    std::unique_ptr<Update> expects;
+    if (!simulation.options.expectsPath.empty()) {
+        expects = LoadExpectedUpdate(simulation.options.expectsPath, error);
+        if (!expects) {
             err << "send: " << error << '\n';
             return exitUsage;
         }
-        simulation.device.version = version;
+        simulation.expects = expects.get();
     }
-    simulation.deviceName = request.deviceName;
-    simulation.device.appearsAfter = request.appearsAfter;
-    simulation.idealChunkSize = request.idealChunkSize;
-    simulation.maxChunkSize = request.maxChunkSize;
-    simulation.corruptByte = request.corruptByte;
-    const std::string problem = ConfigProblem(simulation.device);
-    if (!problem.empty()) {
-        err << "send: " << problem << '\n';
-        return exitUsage;
+
+    // Before any signal is taken over: a FIFO that nobody writes to can still be left
+    // with Ctrl-C or a termination request.
+    InputFile input;
+    const InputFile::Result opened = input.Open(request.path, error);
+    if (opened != InputFile::Result::Ready) {
+        err << "send: " << error << '\n';
+        if (request.events)
+            out << DumpJson({{"failure", error}}) << '\n' << std::flush;
+        return opened == InputFile::Result::Unusable ? exitUsage : exitRejected;
     }
 
     std::ofstream logFile;
@@ -221,7 +253,8 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
     ConsoleLog log(request.verbose ? &err : nullptr, request.logFile ? &logFile : nullptr);
 
     // A live bar and a scrolling log on one terminal would garble each other.
-    const ConsoleDisplay::Form form = request.events ? ConsoleDisplay::Form::Events
+    const ConsoleDisplay::Form form = request.events  ? ConsoleDisplay::Form::Events
+                                      : request.quiet ? ConsoleDisplay::Form::Quiet
                                       : request.terminal && !request.verbose
                                           ? ConsoleDisplay::Form::Terminal
                                           : ConsoleDisplay::Form::Plain;
@@ -240,27 +273,32 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
         MakeConsoleDisplay(form, out, err, request.width);
     VirtualClock virtualClock;
     virtualClock.RecordSleeps(false);
-    TransferWatch::Clock realClock(watch);
     if (request.virtualClock)
         simulation.virtualClock = &virtualClock;
-    ScopedClock clock(request.virtualClock ? static_cast<Clock&>(virtualClock) : realClock);
+    TransferWatch::Clock watchedClock(watch, request.virtualClock ? &virtualClock : nullptr);
+    ScopedClock clock(watchedClock);
     ScopedTraceSink traces([&log](const std::string& record) { log.Write(record); });
 
     ConsoleJobHost host(*display, watch, simulation,
                         [&log](const std::string& line) { log.Write(line); });
     if (signals) {
         // The job on a thread of its own, so the watcher can interrupt its waits.
-        std::thread job([&] { RunUpdateJob(request.path, host); });
+        std::thread job([&] { RunUpdateJob(input.ReadPath(), host); });
         job.join();
     } else {
-        RunUpdateJob(request.path, host);
+        RunUpdateJob(input.ReadPath(), host);
     }
     display->Finish();
 
     if (watch.WasInterrupted()) {
         err << "Interrupted: the transfer was stopped and the port closed.\n";
-        return exitInterrupted;
+        return 128 + watch.Signal();
     }
+    if (request.virtualClock)
+        display->Fact("virtualTime", virtualClock.Elapsed(),
+                      "Virtual time: " + Duration(virtualClock.Elapsed()) +
+                          " (what the transfer would have taken in real time)",
+                      false);
     if (watch.GaveUpWaiting())
         return exitGaveUp;
     if (host.Failed() || !host.Verdict())
@@ -270,14 +308,12 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
                  : *host.Verdict() == TransferVerdict::Unconfirmed ? exitUnconfirmed
                                                                    : exitDeviceFailed;
     if (const auto integrity = host.Integrity()) {
-        display->Note(integrity->text);
+        display->Fact("integrity", IntegrityJson(*integrity), integrity->text,
+                      !integrity->identical);
         // The device holding other bytes than the file is a failure whatever it said.
         if (!integrity->identical)
             status = exitCorrupted;
     }
-    if (request.virtualClock)
-        display->Note("Virtual time: " + Duration(virtualClock.Elapsed()) +
-                      " (what the transfer would have taken in real time)");
     return status;
 }
 

@@ -4,6 +4,7 @@
 #include "MidiUpdateLib/VirtualClock.h"
 #include "Simulator/SimulatedDevice.h"
 #include "Stand-ins/user32/MessageBoxStandIn.h"
+#include "Stand-ins/winmm/Simulation.h"
 #include "Stand-ins/winmm/WinmmStandIn.h"
 #include "tests/RecordingProgress.h"
 #include "tests/TestSupport.h"
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 using testsupport::Bytes;
@@ -31,6 +34,13 @@ MidiPortWindowsParameters Parameters(std::set<std::string> names, bool frame = t
     parameters.names = std::move(names);
     parameters.chunks = frame;
     return parameters;
+}
+
+Bytes Join(const std::vector<Bytes>& parts) {
+    Bytes joined;
+    for (const Bytes& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
 }
 
 std::size_t CountOf(const std::vector<std::string>& calls, const std::string& call) {
@@ -183,6 +193,9 @@ TEST_F(WindowsMidiPortTest, AsksAboutOtherDevicesInOrderUntilTheUserSaysYes) {
     EXPECT_TRUE(port.IsConnected());
     port.Send(Hex("F0 01 F7").data(), 3);
     EXPECT_EQ(winmmstandin::LongMessages("Widget 2").size(), 1u);
+    // Outputs and inputs are numbered apart: the synth has no input.
+    EXPECT_TRUE(trace.Contains("  MIDI OUT port #1: Keys\n"));
+    EXPECT_TRUE(trace.Contains("  MIDI IN  port #0: Keys\n"));
 }
 
 TEST_F(WindowsMidiPortTest, ReassemblesARepliesSpreadOverBuffersAndRecyclesThemWhileOpen) {
@@ -201,7 +214,7 @@ TEST_F(WindowsMidiPortTest, ReassemblesARepliesSpreadOverBuffersAndRecyclesThemW
     EXPECT_EQ(port.LastSysEx(), reply);
     EXPECT_EQ(CountOf(winmmstandin::Calls(), "midiInAddBuffer"), addedBefore + 2);
     // The identity request's answer is the stored reply; nothing is sent for it.
-    EXPECT_EQ(port.ReceiveSysEx(5000, identityRequest, 6), reply);
+    EXPECT_EQ(port.ReceiveSysEx(5000, deviceEnquiry, 6), reply);
     EXPECT_TRUE(winmmstandin::LongMessages("Widget").empty());
 
     // After Disconnect (whose reset hands every buffer back empty, so the device can be
@@ -232,6 +245,23 @@ TEST_F(WindowsMidiPortTest, ConnectClosesTheInputAnEarlierAttemptLeftOpen) {
     port.Disconnect();
 }
 
+TEST_F(WindowsMidiPortTest, FindsADeviceThatComesLater) {
+    SimulatedDeviceConfig config;
+    config.name = "Widget";
+    config.appearsAfter = 1000;
+    SimulatedDevice device(config, std::make_unique<VirtualClockScheduler>(clock));
+    Port widget = Named("Widget");
+    widget.device = &device;
+    winmmstandin::Install({widget});
+    WindowsMidiPort port(Parameters({"Widget"}));
+
+    EXPECT_FALSE(port.IsConnected());
+    EXPECT_TRUE(trace.Contains("MIDI IN Port failed to open (-1066).\n")); // its name is unread
+    SleepFor(1000);
+    EXPECT_TRUE(port.IsConnected());
+    port.Disconnect();
+}
+
 TEST(MidiErrorText, EachThreadKeepsItsOwnText) {
     const char* text = MidiErrorText(MIDIERR_STILLPLAYING);
     std::string other;
@@ -256,27 +286,14 @@ TEST_F(WindowsMidiPortTest, SendsAWholeUpdateToADeviceThatAccepts) {
     parameters.max = 80;
 
     // The device expects each portion as the port sends it: chunked, then framed.
-    std::vector<Bytes> expected;
+    const std::vector<Bytes> framed =
+        winmmstandin::FramedPortions(update.sysExPortions, parameters);
     SimulatedDeviceConfig config;
     config.name = "Widget";
     config.version = Version{1, 5};
     config.ownDeliveryThread = true;
-    for (Bytes portion : {first, second}) {
-        Range<unsigned char> remaining{portion.data(), portion.data() + portion.size()};
-        std::size_t framedSize = 0;
-        while (!remaining.Empty()) {
-            const Range<unsigned char> chunk = NextSysExChunk(remaining, 64, 80);
-            Bytes framed(chunk.start, chunk.end);
-            if (framed.front() != 0xF0)
-                framed.insert(framed.begin(), 0xF0);
-            if (framed.back() != 0xF7)
-                framed.push_back(0xF7);
-            framedSize += framed.size();
-            expected.push_back(framed);
-            remaining.TrimFromFront(static_cast<unsigned long>(chunk.Size()));
-        }
-        config.portionSizes.push_back(framedSize);
-    }
+    for (const Bytes& portion : framed)
+        config.expected.push_back({portion.data(), portion.size()});
     SimulatedDevice device(config, std::make_unique<VirtualClockScheduler>(clock));
     Port widget = Named("Widget");
     widget.device = &device;
@@ -289,12 +306,93 @@ TEST_F(WindowsMidiPortTest, SendsAWholeUpdateToADeviceThatAccepts) {
         EXPECT_EQ(sender.Send(update, progress), TransferVerdict::Accepted);
     }
 
-    EXPECT_GT(expected.size(), 5u);
-    EXPECT_GT(config.portionSizes[0], first.size()); // some chunks were framed
-    EXPECT_EQ(winmmstandin::LongMessages("Widget"), expected);
+    // Every chunk arrived in order, framed; some needed it.
+    const std::vector<Bytes> chunks = winmmstandin::LongMessages("Widget");
+    EXPECT_GT(chunks.size(), 5u);
+    Bytes sent;
+    for (const Bytes& chunk : chunks) {
+        EXPECT_EQ(chunk.front(), 0xF0);
+        EXPECT_EQ(chunk.back(), 0xF7);
+        sent.insert(sent.end(), chunk.begin(), chunk.end());
+    }
+    EXPECT_EQ(sent, Join(framed));
+    EXPECT_GT(framed[0].size(), first.size());
+    EXPECT_EQ(device.ReceivedPortions(), framed);
     EXPECT_EQ(device.CompletedPortions(), 2u);
-    EXPECT_EQ(device.ReceivedPortions().size(), 2u);
+    ASSERT_TRUE(device.Integrity());
+    EXPECT_TRUE(device.Integrity()->identical) << device.Integrity()->text;
     EXPECT_EQ(winmmstandin::BytesLost(), 0u);
     EXPECT_EQ(progress.Completions(),
               std::vector<std::string>{"The 'Widget' was updated sucessfully to version 1.05."});
+}
+
+TEST_F(WindowsMidiPortTest, TakesItsDeviceFromTheSameWordsAsTheConsole) {
+    // The update to send, and the same portions in a file under a folder with a space,
+    // named the Windows way with backslashes.
+    Bytes first(150, 0x11);
+    first.front() = 0xF0;
+    first.back() = 0xF7;
+    const std::vector<Update::SysExPortion> portions{{first, 500}, {Hex("F0 01 02 F7"), 0}};
+    Update update = testsupport::MakeUpdate(portions);
+    update.windowsParameters = Parameters({"Widget"});
+    update.windowsParameters.ideal = 64;
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string folder = std::string(temp) + "win port test";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string path = folder + "\\fw.upd";
+    Bytes file;
+    CreateUpdateFileHeader(file, "Widget", Version{1, 5}, "", 0, 0, 0);
+    for (const Update::SysExPortion& portion : portions)
+        AddSysExPortion(file, portion.sysEx, portion.delay);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+
+    struct Case {
+        const char* what;
+        std::string words;
+        TransferVerdict verdict; // Failed when the words are refused
+    };
+    const Case cases[] = {
+        {"named after the update, expecting a file",
+         "--device-status accept --device-version 1.05 --device-expects '" + path + "'",
+         TransferVerdict::Accepted},
+        {"expecting the update itself", "--device-status accept --device-version 1.05",
+         TransferVerdict::Accepted},
+        {"a word it does not know", "--device-colour blue", TransferVerdict::Failed},
+        {"an unclosed quote", "--device-expects 'fw.upd", TransferVerdict::Failed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        const bool taken = winmmstandin::Simulate(
+            c.words, update, std::make_unique<VirtualClockScheduler>(clock), error);
+        EXPECT_EQ(taken, c.verdict != TransferVerdict::Failed) << error;
+        if (!taken)
+            continue;
+        testsupport::RecordingProgress progress;
+        {
+            WindowsMidiPort port(update.windowsParameters);
+            SimpleSysExSender sender(port);
+            EXPECT_EQ(sender.Send(update, progress), c.verdict);
+        }
+        const auto integrity = winmmstandin::SimulatedIntegrity();
+        ASSERT_TRUE(integrity);
+        EXPECT_TRUE(integrity->identical) << integrity->text;
+        EXPECT_EQ(integrity->portions, 2u);
+        EXPECT_TRUE(trace.Contains("Integrity: " + integrity->text + "\n"));
+        winmmstandin::EndSimulation();
+    }
+
+    // The program's own way in: the environment.
+    _putenv_s("MIDI_UPDATER_SIMULATE", "--device-name Keys");
+    std::string error;
+    EXPECT_TRUE(winmmstandin::SimulateFromEnvironment(update, error)) << error;
+    ListInterfaces();
+    EXPECT_TRUE(trace.Contains("  MIDI OUT port #2: Keys\n"));
+    winmmstandin::EndSimulation();
+    _putenv_s("MIDI_UPDATER_SIMULATE", "");
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(folder.c_str());
 }

@@ -173,6 +173,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
 MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
     State& state = TheState();
     OutHandle* out = nullptr;
+    SimulatedDevice* device = nullptr;
     {
         std::lock_guard<std::mutex> guard(state.lock);
         Called(state, "midiOutClose");
@@ -184,9 +185,14 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
                 return MIDIERR_STILLPLAYING;
         state.outHandles.erase(out);
         state.outOwner.erase(out->port);
+        device = state.ports[out->port].device;
     }
     Notify(out->callback, out, MOM_CLOSE, out->instance, 0, 0);
     delete out;
+    // The sender closes the device after every portion: the line so far, then the last.
+    if (device)
+        if (const auto integrity = device->Integrity())
+            Trace("Integrity: %s\n", integrity->text.c_str());
     return MMSYSERR_NOERROR;
 }
 

@@ -1,8 +1,10 @@
 #include "Stand-ins/winmm/StandIn.h"
 
 #include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/SendUpdate.h"
 #include "Simulator/SimulatedDevice.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace winmmstandin {
@@ -59,6 +61,33 @@ Port MidiMapper() {
     port.name = "Microsoft MIDI Mapper";
     port.input = false;
     return port;
+}
+
+std::vector<std::vector<unsigned char>>
+FramedPortions(const std::vector<Update::SysExPortion>& portions,
+               const MidiPortWindowsParameters& parameters) {
+    // The port takes a negative size as 0, and the chunker 0 as 1.
+    const unsigned long ideal = static_cast<unsigned long>(std::max(parameters.ideal, 0));
+    const unsigned long max = static_cast<unsigned long>(std::max(parameters.max, 0));
+    std::vector<std::vector<unsigned char>> framed;
+    for (const Update::SysExPortion& portion : portions) {
+        std::vector<unsigned char> bytes = portion.sysEx;
+        std::vector<unsigned char> sent;
+        Range<unsigned char> remaining{bytes.data(), bytes.data() + bytes.size()};
+        while (!remaining.Empty()) {
+            const Range<unsigned char> chunk = NextSysExChunk(remaining, ideal, max);
+            const bool opens = *chunk.start == 0xF0;
+            const bool closes = *(chunk.end - 1) == 0xF7;
+            if (parameters.chunks && !opens)
+                sent.push_back(0xF0);
+            sent.insert(sent.end(), chunk.start, chunk.end);
+            if (parameters.chunks && !closes)
+                sent.push_back(0xF7);
+            remaining.TrimFromFront(static_cast<unsigned long>(chunk.Size()));
+        }
+        framed.push_back(std::move(sent));
+    }
+    return framed;
 }
 
 unsigned int PlayingTime(std::size_t size) {

@@ -13,6 +13,9 @@
 // Threads: configure and inspect from the test's thread while no handle is open; the
 // winmm functions may be called from any thread, the callbacks included.
 
+#include "MidiUpdateLib/MidiPortParameters.h"
+#include "MidiUpdateLib/Update.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -43,6 +46,13 @@ void Install(std::vector<Port> ports);
 // The devices a plain Windows machine has besides the instrument.
 Port WavetableSynth(); // "Microsoft GS Wavetable Synth", output only
 Port MidiMapper();     // "Microsoft MIDI Mapper", output only
+
+// What the Windows port sends of each portion with these parameters: the portion cut as
+// the sender cuts it and, when the parameters frame chunks, each chunk given its missing
+// F0 and F7. A device expecting these counts portions as the port sends them.
+std::vector<std::vector<unsigned char>>
+FramedPortions(const std::vector<Update::SysExPortion>& portions,
+               const MidiPortWindowsParameters& parameters);
 
 // Milliseconds a long message of `size` bytes takes at 31250 baud, 10 bits a byte.
 unsigned int PlayingTime(std::size_t size);
