@@ -274,6 +274,12 @@ expected=(
   "  Version 1.05 (alpha)"
   "  Copyright (C) 2026 Vorn Instruments"
 )
+# The stand-in's device compared every byte it received with the file's portions.
+if ! tr -d '\r' <"$log1" |
+  grep -q "^Integrity: device received 2 portions, .*, identical to the update file$"; then
+  ok=false
+  echo "the device did not receive the update file's bytes"
+fi
 if grep -q "Thread caught exception" "$log1"; then
   ok=false
   echo "the file of the second start was opened during the first update"
