@@ -262,6 +262,21 @@ TEST_F(WindowsMidiPortTest, FindsADeviceThatComesLater) {
     port.Disconnect();
 }
 
+TEST_F(WindowsMidiPortTest, TheStandInRefusesTheHeaderSizeOf32BitWindows) {
+    winmmstandin::Install({Named("Widget")});
+    HMIDIOUT out = nullptr;
+    ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    char data[] = {'\xF0', '\xF7'};
+    MIDIHDR header{};
+    header.lpData = data;
+    header.dwBufferLength = sizeof data;
+    EXPECT_EQ(midiOutPrepareHeader(out, &header, 64), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(midiOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(sizeof header, 112u);
+    EXPECT_EQ(midiOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+}
+
 TEST(MidiErrorText, EachThreadKeepsItsOwnText) {
     const char* text = MidiErrorText(MIDIERR_STILLPLAYING);
     std::string other;
@@ -353,6 +368,7 @@ TEST_F(WindowsMidiPortTest, TakesItsDeviceFromTheSameWordsAsTheConsole) {
         const char* what;
         std::string words;
         TransferVerdict verdict; // Failed when the words are refused
+        bool away = false;       // the port finds it missing once
     };
     const Case cases[] = {
         {"named after the update, expecting a file",
@@ -360,11 +376,15 @@ TEST_F(WindowsMidiPortTest, TakesItsDeviceFromTheSameWordsAsTheConsole) {
          TransferVerdict::Accepted},
         {"expecting the update itself", "--device-status accept --device-version 1.05",
          TransferVerdict::Accepted},
+        {"gone for a while after the first portion",
+         "--device-status accept --device-version 1.05 --device-vanishes-after-portion 1:20000",
+         TransferVerdict::Accepted, true},
         {"a word it does not know", "--device-colour blue", TransferVerdict::Failed},
         {"an unclosed quote", "--device-expects 'fw.upd", TransferVerdict::Failed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        TraceCapture lines;
         std::string error;
         const bool taken = winmmstandin::Simulate(
             c.words, update, std::make_unique<VirtualClockScheduler>(clock), error);
@@ -381,16 +401,22 @@ TEST_F(WindowsMidiPortTest, TakesItsDeviceFromTheSameWordsAsTheConsole) {
         ASSERT_TRUE(integrity);
         EXPECT_TRUE(integrity->identical) << integrity->text;
         EXPECT_EQ(integrity->portions, 2u);
-        EXPECT_TRUE(trace.Contains("Integrity: " + integrity->text + "\n"));
+        EXPECT_TRUE(lines.Contains("Integrity: " + integrity->text + "\n"));
+        const std::vector<std::string> records = lines.Records();
+        EXPECT_EQ(
+            std::any_of(records.begin(), records.end(),
+                        [](const std::string& r) { return r.rfind(" connected=no", 0) == 0; }),
+            c.away);
         winmmstandin::EndSimulation();
     }
 
     // The program's own way in: the environment.
+    TraceCapture lines;
     _putenv_s("MIDI_UPDATER_SIMULATE", "--device-name Keys");
     std::string error;
     EXPECT_TRUE(winmmstandin::SimulateFromEnvironment(update, error)) << error;
     ListInterfaces();
-    EXPECT_TRUE(trace.Contains("  MIDI OUT port #2: Keys\n"));
+    EXPECT_TRUE(lines.Contains("  MIDI OUT port #2: Keys\n"));
     winmmstandin::EndSimulation();
     _putenv_s("MIDI_UPDATER_SIMULATE", "");
     DeleteFileA(path.c_str());

@@ -5,7 +5,6 @@
 #include "Simulator/SimulatedDevice.h"
 #include "Stand-ins/winmm/StandIn.h"
 
-#include <cstdlib>
 #include <mutex>
 
 namespace winmmstandin {
@@ -22,14 +21,10 @@ std::unique_ptr<Simulation> current;
 
 } // namespace
 
-bool Simulate(const std::string& words, const Update& update,
-              std::unique_ptr<ReplyScheduler> scheduler, std::string& error) {
-    std::vector<std::string> split;
-    if (!SplitShellWords(words, split, error))
-        return false;
-    DeviceOptions options;
-    if (!ParseDeviceOptions(split, options, error))
-        return false;
+namespace {
+
+bool Start(const DeviceOptions& options, const Update& update,
+           std::unique_ptr<ReplyScheduler> scheduler, std::string& error) {
     std::unique_ptr<Update> expects;
     if (!options.expectsPath.empty()) {
         expects = LoadExpectedUpdate(options.expectsPath, error);
@@ -59,9 +54,19 @@ bool Simulate(const std::string& words, const Update& update,
     return true;
 }
 
+} // namespace
+
+bool Simulate(const std::string& words, const Update& update,
+              std::unique_ptr<ReplyScheduler> scheduler, std::string& error) {
+    DeviceOptions options;
+    return ParseSimulateVariable(words.c_str(), options, error) &&
+           Start(options, update, std::move(scheduler), error);
+}
+
 bool SimulateFromEnvironment(const Update& update, std::string& error) {
-    const char* words = std::getenv("MIDI_UPDATER_SIMULATE");
-    return Simulate(words ? words : "", update, std::make_unique<RealTimeScheduler>(), error);
+    DeviceOptions options;
+    return DeviceOptionsFromEnvironment(options, error) &&
+           Start(options, update, std::make_unique<RealTimeScheduler>(), error);
 }
 
 std::optional<IntegrityReport> SimulatedIntegrity() {

@@ -23,7 +23,8 @@ class Update;
 
 namespace winmmstandin {
 
-// Real time. False, with a message for the user, on bad words or an unreadable file.
+// Real time; an unset variable means a device with the words' defaults. False, with a
+// message for the user that names the variable, on bad words or an unreadable file.
 bool SimulateFromEnvironment(const Update& update, std::string& error);
 // The same from `words`, with replies scheduled by `scheduler`.
 bool Simulate(const std::string& words, const Update& update,
