@@ -167,7 +167,7 @@ bool MayClose(HWND window) {
     const int answer = CenteredMessageBox(
         window, "An update is in progress.\nAre you sure you want to close this program?",
         "An update is in progress", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2,
-        {{IDYES, "Close"}, {IDNO, "Do not close"}});
+        {{IDYES, "&Close"}, {IDNO, "&Do not close"}});
     return answer == IDYES;
 }
 

@@ -12,6 +12,6 @@ std::unique_ptr<MidiPort> MakeUpdatePort(const Update& update) {
     winmmstandin::EndSimulation();
     std::string error;
     if (!winmmstandin::SimulateFromEnvironment(update, error))
-        throw std::runtime_error("MIDI_UPDATER_SIMULATE: " + error);
+        throw std::runtime_error(error); // names the variable
     return std::make_unique<WindowsMidiPort>(update.windowsParameters);
 }

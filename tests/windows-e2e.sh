@@ -142,6 +142,7 @@ keys() {
   local window=$1
   shift
   xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window" || true
+  sleep 0.3 # a box that has just appeared may not have its focus yet
   xdotool key --clearmodifiers "$@"
 }
 
@@ -179,7 +180,7 @@ wait_for_exit() {
 end_programs() {
   local pid
   for pid in $(pgrep -f 'midi-updater-win-test\.exe' || true); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
       kill "$pid" 2>/dev/null || true
   done
   for pid in "${programPids[@]}"; do
@@ -362,7 +363,7 @@ if box=$(wait_for_windows "Important message about update" 1 30); then
     sleep 1
     [ -n "$(windows_named "MIDI Updater")" ] || { ok=false; echo "Do not close closed it"; }
     close_main_window
-    box=$(wait_for_windows "An update is in progress" 1 10) && keys "$box" shift+Tab Return ||
+    box=$(wait_for_windows "An update is in progress" 1 10) && keys "$box" c ||
       ok=false
   else
     ok=false
