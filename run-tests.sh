@@ -38,6 +38,26 @@ run_preset gnustep
 run_preset windows
 scripts/wine-run.sh --stop build/windows
 
+# The shipped Windows program (static, stripped, at most 3 MiB) and its test build, run
+# end to end under Wine on a virtual display; screenshots in build/windows-release/e2e-screenshots.
+echo "=== windows-release: the Windows program end to end ==="
+cmake --preset windows-release -DMIDIUPDATER_WERROR=ON >/dev/null
+cmake --build --preset windows-release --target midi-updater-win midi-updater-win-test
+exe_size=$(stat -c %s build/windows-release/Windows/midi-updater-win.exe)
+echo "midi-updater-win.exe: $exe_size bytes"
+[ "$exe_size" -le $((3 * 1024 * 1024)) ] || { echo "midi-updater-win.exe is over 3 MiB"; exit 1; }
+e2e_log=$(mktemp)
+e2e_status=0
+tests/windows-e2e.sh build/windows-release build/default/Console/midi-updater-cli 2>&1 |
+  tee "$e2e_log" || e2e_status=$?
+e2e_line=$(tail -n 1 "$e2e_log")
+rm -f "$e2e_log"
+if [[ $e2e_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+  passed=$((passed + BASH_REMATCH[1]))
+  failed=$((failed + BASH_REMATCH[2]))
+fi
+[ "$e2e_status" -eq 0 ] || { echo "windows end to end: checks failed"; exit "$e2e_status"; }
+
 # Each fuzz target for a bounded time from its seeds; a crash counts as a failure.
 fuzz_failed=0
 for target in UpdateReaderFuzz PortTextsFuzz DeviceRepliesFuzz SysExCollectorFuzz DeviceOptionsFuzz; do

@@ -9,6 +9,7 @@ packages=(
   gobjc++ libgnustep-base-dev gnustep-base-runtime
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
+  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core procps
 )
 
 missing=()

@@ -1,0 +1,3 @@
+#include "Windows/AppState.h"
+
+AppState app;

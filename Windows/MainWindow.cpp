@@ -1,0 +1,221 @@
+#include "Windows/MainWindow.h"
+
+#include "MidiUpdateLib/Version.h"
+#include "Windows/AppState.h"
+#include "Windows/HeaderImage.h"
+#include "Windows/MessageBoxes.h"
+#include "Windows/ProgressDisplay.h"
+#include "Windows/Resources.h"
+#include "Windows/StartUpdate.h"
+#include "Windows/WindowsMidiPort.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+const char mainWindowClass[] = "MIDI Updater";
+
+namespace {
+
+// The client area without a header image.
+const int defaultClientWidth = 500;
+const int defaultClientHeight = 200;
+
+HWND CreateRow(const char* className, DWORD style, int row, int clientWidth, int clientHeight,
+               const char* text) {
+    return CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, 0,
+                           clientHeight + row * app.rowHeight, clientWidth, app.rowHeight,
+                           app.mainWindow, nullptr, app.instance, nullptr);
+}
+
+void OnCreate(HWND window) {
+    app.mainWindow = window;
+    LoadStringA(app.instance, IDS_APP_TITLE, app.title, sizeof app.title);
+    LoadStringA(app.instance, IDS_COPYRIGHT, app.copyright, sizeof app.copyright);
+    SetWindowTextA(window, app.title);
+
+    app.header = HeaderImageFromFile(ProgramFolderFile(L"Header.png"));
+    if (!app.header)
+        ShowMessageBox(nullptr, "Failed to load background image", "Error", MB_OK);
+
+    app.rowHeight = GetSystemMetrics(SM_CYVSCROLL);
+    int clientWidth = defaultClientWidth;
+    int clientHeight = defaultClientHeight;
+    BITMAP header;
+    if (app.header && GetObjectA(app.header, sizeof header, &header)) {
+        clientWidth = header.bmWidth;
+        clientHeight = header.bmHeight;
+    }
+
+    RECT frame = {0, 0, clientWidth, clientHeight};
+    AdjustWindowRect(&frame, GetWindowLongA(window, GWL_STYLE), TRUE);
+    app.windowWidth = frame.right - frame.left;
+    app.idleHeight = frame.bottom - frame.top;
+    app.busyHeight = app.idleHeight + 3 * app.rowHeight;
+    SetWindowPos(window, nullptr, 0, 0, app.windowWidth, app.idleHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    // Below the client area, so they show only once the window grows.
+    app.progressBar = CreateRow(PROGRESS_CLASSA, PBS_SMOOTH, 0, clientWidth, clientHeight, "");
+    SendMessageA(app.progressBar, PBM_SETPOS, 0, 0);
+    app.statusLine =
+        CreateRow("STATIC", 0, 1, clientWidth, clientHeight, "Waiting for update file.");
+    app.productLine =
+        CreateRow("STATIC", 0, 2, clientWidth, clientHeight, "No update file has been loaded yet.");
+    const WPARAM font = reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT));
+    SendMessageA(app.statusLine, WM_SETFONT, font, FALSE);
+    SendMessageA(app.productLine, WM_SETFONT, font, FALSE);
+
+    ListInterfaces();
+
+    int x = (GetSystemMetrics(SM_CXSCREEN) - app.windowWidth) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - app.idleHeight) / 2;
+    SetWindowPos(window, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    SetBusyLayout(0);
+}
+
+void OnPaint(HWND window) {
+    PAINTSTRUCT paint;
+    HDC target = BeginPaint(window, &paint);
+    BITMAP header;
+    if (app.header && GetObjectA(app.header, sizeof header, &header)) {
+        HDC memory = CreateCompatibleDC(target);
+        HGDIOBJ previous = SelectObject(memory, app.header);
+        BitBlt(target, 0, 0, header.bmWidth, header.bmHeight, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, previous);
+        DeleteDC(memory);
+    }
+    EndPaint(window, &paint);
+}
+
+void ChooseFile(HWND window) {
+    app.path[0] = '\0';
+    OPENFILENAMEA choice = {};
+    choice.lStructSize = sizeof choice;
+    choice.hwndOwner = window;
+    choice.lpstrFilter = "All supported files\0*.syx;*.upd\0"
+                         "Update file (*.upd)\0*.upd\0"
+                         "SysEx file (*.syx)\0*.syx\0"
+                         "All files\0*\0";
+    choice.nFilterIndex = 1;
+    choice.lpstrFile = app.path;
+    choice.nMaxFile = sizeof app.path;
+    if (GetOpenFileNameA(&choice))
+        StartUpdate(window, app.path);
+}
+
+void OnDropFiles(HWND window, HDROP drop) {
+    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT index = 0; index < count; ++index) {
+        char name[MAX_PATH] = {};
+        if (DragQueryFileA(drop, index, name, sizeof name) && name[0]) {
+            StartUpdate(window, name);
+            break;
+        }
+    }
+    DragFinish(drop);
+}
+
+// A second start of the program hands its path over, to be opened like a drop.
+LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data) {
+    if (!data || data->dwData != copyDataOpenPath || !data->lpData || data->cbData == 0 ||
+        data->cbData > sizeof app.path)
+        return FALSE;
+    if (app.busy || app.starting)
+        return TRUE; // a second file during an update is ignored, as a drop would be
+    std::memcpy(app.path, data->lpData, data->cbData);
+    app.path[data->cbData - 1] = '\0';
+    // Posted: the sender waits for this message, not for the update's message box.
+    PostMessageA(window, WM_COMMAND, IDM_OPEN, 1);
+    return TRUE;
+}
+
+void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    switch (LOWORD(wParam)) {
+    case IDM_OPEN:
+        if (app.busy || app.starting)
+            break;
+        if (lParam == 1)
+            StartUpdate(window, app.path);
+        else
+            ChooseFile(window);
+        break;
+    case IDM_ABOUT: {
+        char text[128];
+        std::snprintf(text, sizeof text, "%s\nVersion %s (%s)\n\n%s", app.title,
+                      MidiUpdateLib_Version.c_str(), MidiUpdateLib_Build.c_str(), app.copyright);
+        CenteredMessageBox(window, text, "About", MB_ICONINFORMATION);
+        break;
+    }
+    case IDM_EXIT:
+    case IDCANCEL:
+        if (!app.busy)
+            SendMessageA(window, WM_CLOSE, 0, 0);
+        break;
+    }
+}
+
+// Closing during a transfer would leave the device with half its firmware; refusing
+// would trap a user whose device never appears. So ask.
+bool MayClose(HWND window) {
+    if (!app.busy)
+        return true;
+    const int answer = CenteredMessageBox(
+        window, "An update is in progress.\nAre you sure you want to close this program?",
+        "An update is in progress", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2,
+        {{IDYES, "&Close"}, {IDNO, "&Do not close"}});
+    return answer == IDYES;
+}
+
+} // namespace
+
+void SetBusyLayout(int busy) {
+    if (busy) {
+        SetWindowTextA(app.statusLine, "");
+        SendMessageA(app.progressBar, PBM_SETPOS, 0, 0);
+        SetWindowPos(app.mainWindow, nullptr, 0, 0, app.windowWidth, app.busyHeight,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        app.grown = true;
+    }
+    DragAcceptFiles(app.mainWindow, busy ? FALSE : TRUE);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+    case WM_PAINT:
+        OnPaint(window);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1; // the header covers the client area
+    case WM_MOVING: {
+        RECT* moving = reinterpret_cast<RECT*>(lParam);
+        moving->bottom = moving->top + (app.grown ? app.busyHeight : app.idleHeight);
+        return 1;
+    }
+    case WM_DROPFILES:
+        OnDropFiles(window, reinterpret_cast<HDROP>(wParam));
+        return 0;
+    case WM_COPYDATA:
+        return OnCopyData(window, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case WM_COMMAND:
+        OnCommand(window, wParam, lParam);
+        return 0;
+    case WM_CLOSE:
+        if (MayClose(window))
+            DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        HandleProgressMessage(message, wParam, lParam);
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,175 @@
+#include "MidiUpdateLib/VirtualClock.h"
+#include "Windows/CommandLine.h"
+#include "Windows/MessageBoxes.h"
+#include "Windows/ProgressDisplay.h"
+#include "Windows/WindowsJobHost.h"
+#include "Windows/WindowsUpdateProgress.h"
+#include "tests/FakeMidiPort.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+
+using testsupport::Bytes;
+using testsupport::FakeMidiPort;
+
+namespace {
+
+TEST(WindowsProgram, CommandLinePath) {
+    const struct {
+        const char* label;
+        const char* commandLine;
+        const char* path;
+    } rows[] = {
+        {"quoted, with a space", "\"Z:\\my updates\\fw.upd\"", "Z:\\my updates\\fw.upd"},
+        {"bare, used as it is", "Z:\\updates\\fw.upd", "Z:\\updates\\fw.upd"},
+        {"blanks around", "  \"C:\\a b\\fw.upd\"  ", "C:\\a b\\fw.upd"},
+        {"words after the quoted path", "\"C:\\fw.upd\" /x", "C:\\fw.upd"},
+        {"no closing quote", "\"C:\\a b\\fw.upd", "C:\\a b\\fw.upd"},
+        {"nothing", "", ""},
+        {"blanks only", " \t ", ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(CommandLinePath(row.commandLine), row.path) << row.label;
+}
+
+TEST(WindowsProgram, BarPositions) {
+    const struct {
+        const char* label;
+        float fraction;
+        int position;
+    } rows[] = {
+        {"start", 0.0f, 0},        {"truncated, not rounded", 0.999f, 99},
+        {"whole", 1.0f, 100},      {"half", 0.5f, 50},
+        {"below 0", -0.25f, 0},    {"above 1", 1.5f, 100},
+        {"NaN", std::nanf(""), 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ProgressBarPosition(row.fraction), row.position) << row.label;
+
+    // The animation: 3, 6, ..., 99, then back to 0.
+    EXPECT_EQ(NextAnimationPosition(0), 3);
+    EXPECT_EQ(NextAnimationPosition(96), 99);
+    EXPECT_EQ(NextAnimationPosition(99), 0);
+}
+
+TEST(WindowsProgram, CenteredBoxStaysOnTheDesktop) {
+    const RECT desktop{0, 0, 800, 600};
+    const RECT box{0, 0, 300, 100}; // only its size counts
+    const struct {
+        const char* label;
+        RECT owner;
+        LONG x, y;
+    } rows[] = {
+        {"centred over the owner", {100, 100, 500, 300}, 150, 150},
+        {"odd sizes truncate", {0, 0, 401, 201}, 50, 50},
+        {"past the left and top", {-300, -200, 0, 0}, 0, 0},
+        {"past the right and bottom", {700, 550, 900, 650}, 500, 500},
+    };
+    for (const auto& row : rows) {
+        const POINT at = CenteredPosition(row.owner, box, desktop);
+        EXPECT_EQ(at.x, row.x) << row.label;
+        EXPECT_EQ(at.y, row.y) << row.label;
+    }
+}
+
+// What the worker posts, in order: "DONE 1", "ERROR text", ...
+class RecordingPost : public WindowPost {
+public:
+    std::vector<std::string> posted;
+
+    bool Post(UINT message, WPARAM wParam, LPARAM lParam) override {
+        const char* names[] = {"PROGRESS", "ERROR",     "DONE", "PRODUCT",
+                               "TICK",     "COMPLETED", "IMAGE"};
+        std::string record = names[message - WM_USER];
+        if (message == WM_UPDATE_DONE)
+            record += " " + std::to_string(lParam);
+        else if (message == WM_UPDATE_IMAGE)
+            DeleteObject(reinterpret_cast<HBITMAP>(lParam));
+        else if (PostedText text = TakeText(lParam))
+            record += std::string(" ") + text.get();
+        else if (message == WM_UPDATE_PROGRESS)
+            record += " " + std::to_string(static_cast<int>(wParam));
+        posted.push_back(record);
+        return true;
+    }
+
+    std::size_t Count(const std::string& prefix) const {
+        std::size_t count = 0;
+        for (const std::string& record : posted)
+            count += record.compare(0, prefix.size(), prefix) == 0;
+        return count;
+    }
+};
+
+std::string WriteFile(const std::string& name, const Bytes& bytes) {
+    const std::string path = testing::TempDir() + name;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// Exactly one "done" per job, last, whatever way the job ends; a failure's error box
+// comes before it.
+TEST(WindowsProgram, OneDoneMessagePerJob) {
+    const Bytes sysEx = testsupport::Hex("F0 7D 01 02 03 F7");
+    const struct {
+        const char* label;
+        Bytes file;
+        bool portThrows;
+        std::vector<std::string> expected; // in order, among what is posted
+        const char* done;
+    } rows[] = {
+        {"accepted",
+         sysEx,
+         false,
+         {"PRODUCT  Product: '<SysEx Update Device>' \tFirmware version: 0.00", "PROGRESS 100",
+          "COMPLETED The update has been sent to the device sucessfully.\nIt is now at version "
+          "firmware 1.05."},
+         "DONE 1"},
+        {"file fails to load",
+         testsupport::Hex("00 01 02"),
+         false,
+         {"ERROR Update file was invalid (bad header)."},
+         "DONE 0"},
+        {"port fails", sysEx, true, {"PRODUCT", "ERROR no device"}, "DONE 0"},
+    };
+    for (const auto& row : rows) {
+        VirtualClock clock;
+        ScopedClock installed(clock);
+        const std::string path = WriteFile("job.syx", row.file);
+        RecordingPost window;
+        std::atomic<bool> indeterminate{false};
+        WindowsUpdateProgress progress(window, indeterminate);
+        WindowsJobHost host(
+            window, progress,
+            [&](const Update&) -> std::unique_ptr<MidiPort> {
+                if (row.portThrows)
+                    throw std::runtime_error("no device");
+                auto port = std::make_unique<FakeMidiPort>();
+                port->identityReply = testsupport::IdentityReply({0x7D}, 1, {0, 1, 0, 5}, "Widget");
+                port->lastSysExAnswers = {testsupport::none};
+                return port;
+            },
+            [](const std::vector<unsigned char>&) -> HBITMAP { return nullptr; });
+        RunUpdateJob(path, host);
+
+        ASSERT_FALSE(window.posted.empty()) << row.label;
+        EXPECT_EQ(window.posted.back(), row.done) << row.label;
+        EXPECT_EQ(window.Count("DONE"), 1u) << row.label;
+        std::size_t next = 0;
+        for (const std::string& expected : row.expected) {
+            while (next < window.posted.size() &&
+                   window.posted[next].compare(0, expected.size(), expected) != 0)
+                ++next;
+            EXPECT_LT(next, window.posted.size()) << row.label << ": no " << expected;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,387 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows program under Wine: the test build
+# (midi-updater-win-test.exe, a simulated device behind its winmm) runs on a virtual X
+# display in a Wine virtual desktop; the script answers its boxes like a user and keeps
+# screenshots of them.
+#
+#   windows-e2e.sh BUILD_DIR MIDI_UPDATER_CLI [SCREENSHOT_DIR]
+#
+# BUILD_DIR is a Windows build (its Windows/midi-updater-win-test.exe); the console
+# program packs the update files. Screenshots go to SCREENSHOT_DIR (default
+# BUILD_DIR/e2e-screenshots). Prints "N passed, N failed" last; exit status 1 when a
+# check failed. Everything it starts (Xvfb, wineserver) it stops by PID; its Wine prefix
+# and files are removed.
+set -euo pipefail
+
+[ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR MIDI_UPDATER_CLI [SCREENSHOT_DIR]" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+cli=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+shots=${3:-$build/e2e-screenshots}
+exe=$build/Windows/midi-updater-win-test.exe
+[ -f "$exe" ] || { echo "no $exe" >&2; exit 2; }
+[ -x "$cli" ] || { echo "no $cli" >&2; exit 2; }
+mkdir -p "$shots"
+shots=$(cd "$shots" && pwd)
+
+wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+desktop=e2e,800x600
+
+work=$(mktemp -d /tmp/midi-updater-e2e.XXXXXX)
+xvfbPid=""
+serverPid=""
+programPids=()
+
+cleanup() {
+  local pid
+  for pid in "${programPids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  if [ -n "$serverPid" ]; then
+    "$wineserver" -k </dev/null >/dev/null 2>&1 || true
+    kill "$serverPid" 2>/dev/null || true
+    wait "$serverPid" 2>/dev/null || true
+  fi
+  if [ -n "$xvfbPid" ]; then
+    kill "$xvfbPid" 2>/dev/null || true
+    wait "$xvfbPid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 143" TERM INT
+
+passed=0
+failed=0
+pass() { echo "PASS: $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $1"; failed=$((failed + 1)); }
+
+# --- The display: Xvfb picks a free number itself.
+exec {displayFd}>"$work/display"
+Xvfb -displayfd "$displayFd" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfbPid=$!
+exec {displayFd}>&-
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=:$(head -n 1 "$work/display")
+
+# --- Wine: a prefix of our own, and its server started by us so we know its PID.
+export WINEPREFIX=$work/prefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINELOADER=$wine64
+mkdir -p "$WINEPREFIX"
+"$wineserver" -f -p </dev/null >/dev/null 2>&1 &
+serverPid=$!
+timeout 120 "$wine64" wineboot -i </dev/null >/dev/null 2>&1
+
+# A Linux path as the program sees it.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Starts the program with the given arguments in the virtual desktop, output to $1.
+start_program() {
+  local log=$1
+  shift
+  timeout 180 "$wine64" explorer "/desktop=$desktop" "$(winpath "$exe")" "$@" \
+    </dev/null >"$log" 2>"$log.err" &
+  programPids+=($!)
+}
+
+# The ids of the top-level windows with exactly this title (X windows in the desktop).
+windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
+
+# Waits up to $3 seconds until $2 windows are titled $1; prints the newest.
+wait_for_windows() {
+  local title=$1 count=$2 seconds=$3 ids
+  for _ in $(seq $((seconds * 10))); do
+    ids=$(windows_named "$title")
+    if [ "$(printf '%s\n' "$ids" | grep -c .)" -ge "$count" ]; then
+      printf '%s\n' "$ids" | tail -n 1
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $2 seconds until no more than $3 windows are titled $1.
+wait_for_fewer() {
+  local title=$1 seconds=$2 count=$3
+  for _ in $(seq $((seconds * 10))); do
+    [ "$(windows_named "$title" | grep -c .)" -le "$count" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $2 seconds for a line containing $3 in log $1.
+wait_for_log() {
+  local log=$1 seconds=$2 text=$3
+  for _ in $(seq $((seconds * 10))); do
+    tr -d '\r' <"$log" | grep -qF -- "$text" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# True when log $1 holds the given texts in this order, each on a later line.
+in_order() {
+  local log=$1
+  shift
+  tr -d '\r' <"$log" | awk -v n=$# 'BEGIN { for (i = 1; i <= n; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
+    k <= n && index($0, want[k]) { k++ }
+    END { if (k <= n) { print "not in the log (in order): " want[k]; exit 1 } }' "$@"
+}
+
+shot() { import -window root "$shots/$1.png"; }
+
+# Presses keys in the window $1 (a box takes Return for its default button).
+keys() {
+  local window=$1
+  shift
+  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window" || true
+  sleep 0.3 # a box that has just appeared may not have its focus yet
+  xdotool key --clearmodifiers "$@"
+}
+
+# Closes the main window with Alt+F4, as a user would.
+close_main_window() {
+  local main
+  main=$(windows_named "MIDI Updater" | head -n 1)
+  [ -n "$main" ] && keys "$main" alt+F4
+}
+
+# The height of the main window (the X window Wine made for it).
+main_height() {
+  xdotool getwindowgeometry "$(windows_named "MIDI Updater" | head -n 1)" |
+    sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p'
+}
+
+# A process that ended stays a zombie until waited for.
+running() {
+  local state
+  state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
+}
+
+# Waits up to $1 seconds for the program started last to end; its exit status is 0.
+wait_for_exit() {
+  local pid=${programPids[-1]} seconds=$1
+  for _ in $(seq $((seconds * 10))); do
+    running "$pid" || { wait "$pid"; return; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Ends what a failed check left running (the program's processes in our prefix only), so
+# the next check starts afresh.
+end_programs() {
+  local pid
+  for pid in $(pgrep -f 'midi-updater-win-test\.exe' || true); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${programPids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  programPids=()
+}
+
+# --- The files: an update in a folder whose name has a space, a bad file, a raw SysEx file.
+files="$work/my updates"
+mkdir -p "$files"
+for part in 1 2; do
+  { printf '\xf0\x7d' && printf "\\x0$part" && head -c 600 /dev/zero | tr '\000' '\021' && printf '\367'; } \
+    >"$work/part$part.syx"
+done
+convert -size 520x110 gradient:'#3a1c5c-#b0407a' -font DejaVu-Sans-Bold -pointsize 26 \
+  -fill white -gravity center -annotate +0+0 'Example Synth 1.05' "$work/image.png"
+"$cli" pack -o "$files/Example Synth 1.05.upd" --product "Example Synth" --version 1.05 \
+  --message $'Firmware 1.05 for the Example Synth.\nKeep the device powered until the update has finished.' \
+  --windows-params 'win:1:name:Example Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
+  --image "$work/image.png" --portion "$work/part1.syx@100" --portion "$work/part2.syx" >/dev/null
+good=$(winpath "$files/Example Synth 1.05.upd")
+printf 'This is not an update file.\n' >"$files/notes.upd"
+bad=$(winpath "$files/notes.upd")
+cp "$work/part1.syx" "$work/raw.syx"
+raw=$(winpath "$work/raw.syx")
+
+accepting="--device-status accept --device-version 1.05 --device-expects '$good'"
+
+# --- 1. A good update, passed as one argument with a space in its folder's name.
+log1=$work/check1.log
+export MIDI_UPDATER_SIMULATE=$accepting
+start_program "$log1" "$good"
+ok=true
+if box=$(wait_for_windows "Important message about update" 1 30); then
+  shot 1-important-message
+  # A second start while the first update's message is up is not a second job.
+  first=${programPids[-1]}
+  start_program "$work/check1-second.log" "$bad"
+  wait_for_exit 30 || { ok=false; echo "the second start did not end"; }
+  programPids+=("$first")
+  keys "$box" Return
+else
+  ok=false
+  echo "no important-message box"
+fi
+if $ok && box=$(wait_for_windows "MIDI Updater" 2 90); then
+  sleep 0.5 # the status line is drawn before the box comes up; let it settle
+  shot 1-completed
+  keys "$box" Return
+  wait_for_fewer "MIDI Updater" 5 1 || ok=false
+  sleep 0.5
+  shot 1-final-window
+  # Help > About, from the keyboard.
+  keys "$(windows_named "MIDI Updater" | head -n 1)" alt+h a
+  if box=$(wait_for_windows "About" 1 10); then
+    shot 1-about
+    keys "$box" Return
+    wait_for_fewer "About" 5 0 || ok=false
+  else
+    ok=false
+    echo "no About box"
+  fi
+else
+  ok=false
+  echo "no completion box"
+fi
+expected=(
+  "Message box \"Important message about update\":"
+  "  Firmware 1.05 for the Example Synth."
+  "  Click OK to start."
+  "Creating worker thread!"
+  "Loading update file $good..."
+  "Product name:   Example Synth"
+  "Message:        Firmware 1.05 for the Example Synth."
+  "Port names:     1"
+  "SysEx portions: 2"
+  "Total SysEx:    1208 bytes"
+  "Using Window MM library ********************************************"
+  "Status: Started update"
+  "Status: Looking for Example Synth to update..."
+  "Status: Sent 604 bytes of 604 bytes"
+  "Status: Device has accepted update."
+  "Status: Waiting for device to become active..."
+  "Status: Sending chunk #2 of 2"
+  "Status: Sent 604 bytes of 604 bytes"
+  "Status: Device has accepted update."
+  "Status: MIDI update sent successfully."
+  "Completed: The 'Example Synth' was updated sucessfully to version 1.05."
+  "Message box \"About\":"
+  "  MIDI Updater"
+  "  Version 1.05 (alpha)"
+  "  Copyright (C) 2026 Vorn Instruments"
+)
+# The stand-in's device compared every byte it received with the file's portions.
+if ! tr -d '\r' <"$log1" |
+  grep -q "^Integrity: device received 2 portions, .*, identical to the update file$"; then
+  ok=false
+  echo "the device did not receive the update file's bytes"
+fi
+if grep -q "Thread caught exception" "$log1"; then
+  ok=false
+  echo "the file of the second start was opened during the first update"
+fi
+if $ok && in_order "$log1" "${expected[@]}"; then
+  pass "a good update, its boxes, its log and the About box; no second job meanwhile"
+else
+  fail "a good update, its boxes and its log (log: $log1)"
+  tr -d '\r' <"$log1" | tail -n 40
+fi
+close_main_window || true
+wait_for_exit 10 || fail "the program did not end when its window was closed"
+end_programs
+
+# --- 2. A file that fails to load, then a second start hands a good file to the window.
+log2=$work/check2.log
+start_program "$log2" "$bad"
+ok=true
+if box=$(wait_for_windows "MIDI Updater" 2 30); then
+  idleHeight=$(main_height)
+  shot 2-load-failed
+  keys "$box" Return
+  wait_for_fewer "MIDI Updater" 5 1 || ok=false
+  [ "$(main_height)" = "$idleHeight" ] || { ok=false; echo "the window grew"; }
+  in_order "$log2" "Thread caught exception: Update file was invalid (bad header)." \
+    "Message box \"MIDI Updater\":" "  The update failed for the following reason:" \
+    "  Update file was invalid (bad header)." || ok=false
+else
+  ok=false
+  echo "no error box"
+fi
+first=${programPids[-1]}
+if $ok; then
+  start_program "$work/check2-second.log" "$good"
+  wait_for_exit 30 || { ok=false; echo "the second start did not end"; }
+  programPids+=("$first")
+  box=$(wait_for_windows "Important message about update" 1 30) && keys "$box" Return || ok=false
+  if box=$(wait_for_windows "MIDI Updater" 2 90); then
+    sleep 0.5
+    shot 2-second-start-completed
+    keys "$box" Return
+  else
+    ok=false
+    echo "no completion box after the second start"
+  fi
+  in_order "$log2" "Loading update file $good..." \
+    "Completed: The 'Example Synth' was updated sucessfully to version 1.05" || ok=false
+fi
+if $ok; then
+  pass "a failed load leaves the window idle; a second start runs in the same window"
+else
+  fail "a failed load, then a second start (log: $log2)"
+  tr -d '\r' <"$log2" | tail -n 30
+fi
+close_main_window || true
+wait_for_exit 10 || fail "the program did not end when its window was closed"
+end_programs
+
+# --- 3. A raw SysEx file shows the standard instructions; closing while busy asks first.
+log3=$work/check3.log
+export MIDI_UPDATER_SIMULATE="--device-status accept --device-appears-after 600000"
+start_program "$log3" "$raw"
+ok=true
+if box=$(wait_for_windows "Important message about update" 1 30); then
+  shot 3-sysex-message
+  keys "$box" Return
+  wait_for_log "$log3" 10 "Using Window MM library" || ok=false
+  in_order "$log3" "Message box \"Important message about update\":" \
+    "  To apply this update file, please detach all MIDI devices from your computer, and shut down all other MIDI applications." \
+    "  When the device is ready to accept an update, you can start the update process." \
+    "  Click OK to start." "Creating worker thread!" "Product name:   <SysEx Update Device>" ||
+    ok=false
+  # The device stays away: closing now asks, and "Do not close" keeps the program.
+  sleep 1
+  close_main_window
+  if box=$(wait_for_windows "An update is in progress" 1 10); then
+    shot 3-close-while-busy
+    keys "$box" Return
+    wait_for_fewer "An update is in progress" 5 0 || ok=false
+    sleep 1
+    [ -n "$(windows_named "MIDI Updater")" ] || { ok=false; echo "Do not close closed it"; }
+    close_main_window
+    box=$(wait_for_windows "An update is in progress" 1 10) && keys "$box" c ||
+      ok=false
+  else
+    ok=false
+    echo "closing while busy did not ask"
+  fi
+else
+  ok=false
+  echo "no SysEx message box"
+fi
+wait_for_exit 10 || { ok=false; echo "Close did not end the program"; }
+end_programs
+if $ok; then
+  pass "a raw SysEx file's message; closing during an update asks first"
+else
+  fail "a raw SysEx file, then closing while busy (log: $log3)"
+  tr -d '\r' <"$log3" | tail -n 30
+fi
+
+echo "Screenshots: $shots"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
