@@ -82,6 +82,7 @@ const std::vector<Scenario>& Scenarios() {
         {"driver holds a message 10 min", {}, ACCEPTED, nullptr, 599, 601,
          PlatformFault::driverHoldsAMessage, 600},
         {"12 opens fail (device in use)", {}, ACCEPTED, nullptr, 14, 17, PlatformFault::opensFail},
+        {"3 preparations fail (no memory)", {}, ACCEPTED, nullptr, 3, 3, PlatformFault::preparesFail},
         {"unreadable device listed first", {}, ACCEPTED, nullptr, 0, 0,
          PlatformFault::unreadableNameFirst},
         {"offline twin listed first", {}, ACCEPTED, nullptr, 0, 0, PlatformFault::offlineTwinFirst},

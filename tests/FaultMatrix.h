@@ -19,6 +19,7 @@ enum class PlatformFault {
     none,
     driverHoldsAMessage, // the driver hands the second long message back 10 min late
     opensFail,           // another program holds the device for its next twelve opens
+    preparesFail,        // the driver is short of memory for three header preparations
     unreadableNameFirst, // a device whose name cannot be read is listed before it
     offlineTwinFirst,    // an offline device of the same name is listed before it
 };

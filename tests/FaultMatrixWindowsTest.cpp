@@ -32,6 +32,8 @@ public:
         }
         if (fault == PlatformFault::opensFail)
             widget.failingOpens = 12;
+        if (fault == PlatformFault::preparesFail)
+            widget.failingPrepares = 3;
         std::vector<winmmstandin::Port> ports{winmmstandin::MidiMapper(), widget};
         if (fault == PlatformFault::unreadableNameFirst) {
             winmmstandin::Port unreadable;
