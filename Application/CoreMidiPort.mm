@@ -112,28 +112,43 @@ bool CoreMidiPort::EndpointHasRightName(MIDIEndpointRef candidate) {
     return recognised;
 }
 
+namespace {
+
+// A Mac keeps the endpoints of a device seen on another USB socket, offline, under the
+// same name and possibly listed first: taking the first match would wait on that ghost
+// for ever (or listen to it and hear no reply). The first match that is online wins; an
+// offline one only when there is nothing else, so IsConnected reports it.
+template <typename Count, typename Get, typename Matches>
+MIDIEndpointRef FirstMatch(Count count, Get get, Matches matches) {
+    MIDIEndpointRef offlineMatch = 0;
+    for (ItemCount index = 0; index < count(); ++index) {
+        const MIDIEndpointRef candidate = get(index);
+        if (!matches(candidate))
+            continue;
+        SInt32 offline = 0;
+        if (MIDIObjectGetIntegerProperty(candidate, kMIDIPropertyOffline, &offline) != noErr ||
+            offline == 0)
+            return candidate;
+        if (offlineMatch == 0)
+            offlineMatch = candidate;
+    }
+    return offlineMatch;
+}
+
+} // namespace
+
 void CoreMidiPort::FindEndpoint() {
     DisposeOfEndpoint();
     Pool pool;
+    auto matches = [this](MIDIEndpointRef candidate) { return EndpointHasRightName(candidate); };
     NSLog(@"%s: Looking for output port", "FindEndpoint");
-    for (ItemCount index = 0; index < MIDIGetNumberOfDestinations(); ++index) {
-        const MIDIEndpointRef destination = MIDIGetDestination(index);
-        if (EndpointHasRightName(destination)) {
-            endpoint = destination;
-            break;
-        }
-    }
+    endpoint = FirstMatch(MIDIGetNumberOfDestinations, MIDIGetDestination, matches);
     if (endpoint == 0)
         return;
 
     NSLog(@"%s: Looking for input port", "FindEndpoint");
-    for (ItemCount index = 0; index < MIDIGetNumberOfSources(); ++index) {
-        const MIDIEndpointRef candidate = MIDIGetSource(index);
-        if (EndpointHasRightName(candidate)) {
-            source = candidate;
-            break;
-        }
-    }
+    if (const MIDIEndpointRef found = FirstMatch(MIDIGetNumberOfSources, MIDIGetSource, matches))
+        source = found;
     if (source != 0) {
         NSLog(@"%s: Connecting input port", "FindEndpoint");
         const OSStatus status = MIDIPortConnectSource(inputPort, source, this);

@@ -238,10 +238,17 @@ void WindowsMidiPort::SendVerbatim(const unsigned char* data, unsigned long size
     header.dwBufferLength = size;
     header.dwFlags = 0;
 
-    MMRESULT result = midiOutPrepareHeader(outHandle, &header, sizeof header);
-    if (result != MMSYSERR_NOERROR) {
+    // Giving up would leave a hole in the firmware the device is sent, and the sender
+    // would carry on: a driver short of memory for a while is waited for, once a second,
+    // as one still playing is, for as long as the device is there.
+    MMRESULT result;
+    while ((result = midiOutPrepareHeader(outHandle, &header, sizeof header)) != MMSYSERR_NOERROR) {
         Trace("%s: Error preparing (%s)\n", name, MidiErrorText(result));
-        return;
+        SleepFor(1000);
+        if (!IsConnected()) {
+            Trace("Can't send MIDI, not connected\n");
+            return;
+        }
     }
     result = midiOutLongMsg(outHandle, &header, sizeof header);
     if (result != MMSYSERR_NOERROR)

@@ -37,6 +37,9 @@ struct Scenario {
     // device is missing ten connection checks a second apart and a 5 s pause.
     unsigned int minExtraSeconds;
     unsigned int maxExtraSeconds;
+    PlatformFault fault = PlatformFault::none;
+    // Seconds a stalling driver keeps a message: the port must poll it once a second.
+    unsigned int heldSeconds = 0;
 };
 
 // Two portions: twenty 100-byte messages, then one of 40 bytes. No data byte is 0A, which
@@ -75,6 +78,14 @@ const std::vector<Scenario>& Scenarios() {
         // further wait for the device).
         {"vanishes for 40 s after portion 1", {"--device-vanishes-after-portion", "1:40000"},
          ACCEPTED, nullptr, 38 - midiupdate::deviceActivationPause / 1000, 56},
+        // The design waits for the driver without limit.
+        {"driver holds a message 10 min", {}, ACCEPTED, nullptr, 599, 601,
+         PlatformFault::driverHoldsAMessage, 600},
+        {"12 opens fail (device in use)", {}, ACCEPTED, nullptr, 14, 17, PlatformFault::opensFail},
+        {"3 preparations fail (no memory)", {}, ACCEPTED, nullptr, 3, 3, PlatformFault::preparesFail},
+        {"unreadable device listed first", {}, ACCEPTED, nullptr, 0, 0,
+         PlatformFault::unreadableNameFirst},
+        {"offline twin listed first", {}, ACCEPTED, nullptr, 0, 0, PlatformFault::offlineTwinFirst},
     };
     // clang-format on
     return scenarios;
@@ -84,6 +95,8 @@ struct Outcome {
     std::string completed;
     unsigned int milliseconds = 0;
     IntegrityReport integrity;
+    std::size_t stillPlaying = 0; // the Windows port's "Still playing" lines
+    std::size_t oneSecondSleeps = 0;
 };
 
 Outcome Run(PortUnderTest& kind, const Scenario& scenario, const Update& update) {
@@ -96,6 +109,7 @@ Outcome Run(PortUnderTest& kind, const Scenario& scenario, const Update& update)
     options.device.expected = PortionViews(update);
     options.device.keepReceived = false;
     kind.Adjust(options.device);
+    kind.fault = scenario.fault;
 
     TraceCapture quiet; // thousands of lines per run
     Outcome outcome;
@@ -111,6 +125,11 @@ Outcome Run(PortUnderTest& kind, const Scenario& scenario, const Update& update)
         EXPECT_EQ(completions.size(), 1u);
         outcome.completed = completions.empty() ? "(none)" : completions.back();
     }
+    for (const std::string& record : quiet.Records())
+        outcome.stillPlaying += record.find("Still playing") != std::string::npos;
+    const std::vector<unsigned int> sleeps = clock.Sleeps();
+    outcome.oneSecondSleeps =
+        static_cast<std::size_t>(std::count(sleeps.begin(), sleeps.end(), 1000u));
     kind.Detach(device);
     outcome.integrity = device.Integrity().value_or(IntegrityReport{});
     return outcome;
@@ -124,19 +143,28 @@ void RunFaultMatrix(PortUnderTest& kind) {
     for (const Update::SysExPortion& portion : update.sysExPortions)
         total += portion.sysEx.size();
 
-    unsigned int baseline = 0;
+    Outcome baseline;
     for (const Scenario& scenario : Scenarios()) {
+        if (!kind.Stages(scenario.fault))
+            continue;
         SCOPED_TRACE(std::string(kind.Name()) + ": " + scenario.label);
         const Outcome outcome = Run(kind, scenario, update);
         if (&scenario == &Scenarios().front())
-            baseline = outcome.milliseconds;
+            baseline = outcome;
+        if (scenario.heldSeconds > 0) {
+            // One poll a second while the driver holds the message, and nothing else.
+            const std::size_t polls = outcome.stillPlaying - baseline.stillPlaying;
+            EXPECT_GE(polls + 1, scenario.heldSeconds);
+            EXPECT_LE(polls, scenario.heldSeconds + 1u);
+            EXPECT_EQ(outcome.oneSecondSleeps - baseline.oneSecondSleeps, polls);
+        }
 
         const char* verdict = !kind.AsksForIdentity() && scenario.verdictUnasked
                                   ? scenario.verdictUnasked
                                   : scenario.verdict;
         EXPECT_EQ(outcome.completed, verdict);
-        EXPECT_GE(outcome.milliseconds, baseline + scenario.minExtraSeconds * 1000);
-        EXPECT_LE(outcome.milliseconds, baseline + scenario.maxExtraSeconds * 1000);
+        EXPECT_GE(outcome.milliseconds, baseline.milliseconds + scenario.minExtraSeconds * 1000);
+        EXPECT_LE(outcome.milliseconds, baseline.milliseconds + scenario.maxExtraSeconds * 1000);
         EXPECT_TRUE(outcome.integrity.identical) << outcome.integrity.text;
         EXPECT_EQ(outcome.integrity.bytes, total) << outcome.integrity.text;
         std::string shown = outcome.completed;

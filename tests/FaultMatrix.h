@@ -14,11 +14,25 @@ class Update;
 
 namespace testsupport {
 
+// Faults between the port and the device that only some platforms can stage.
+enum class PlatformFault {
+    none,
+    driverHoldsAMessage, // the driver hands the second long message back 10 min late
+    opensFail,           // another program holds the device for its next twelve opens
+    preparesFail,        // the driver is short of memory for three header preparations
+    unreadableNameFirst, // a device whose name cannot be read is listed before it
+    offlineTwinFirst,    // an offline device of the same name is listed before it
+};
+
 // Puts a simulated device behind one kind of port and makes the port that reaches it.
 class PortUnderTest {
 public:
     virtual ~PortUnderTest() = default;
     virtual const char* Name() const = 0;
+    // Scenarios with a fault the port cannot stage are left out.
+    virtual bool Stages(PlatformFault fault) const { return fault == PlatformFault::none; }
+    // The scenario's, for Attach.
+    PlatformFault fault = PlatformFault::none;
     // Whether the port's ReceiveSysEx asks the device for its identity (the platform
     // ports of the design only look at what came, so a silent device stays unconfirmed).
     virtual bool AsksForIdentity() const = 0;

@@ -13,11 +13,24 @@ class CoreMidiPortUnderTest : public testsupport::PortUnderTest {
 public:
     const char* Name() const override { return "Mac port (CoreMIDI)"; }
     bool AsksForIdentity() const override { return false; }
+    bool Stages(testsupport::PlatformFault fault) const override {
+        using testsupport::PlatformFault;
+        return fault == PlatformFault::none || fault == PlatformFault::unreadableNameFirst ||
+               fault == PlatformFault::offlineTwinFirst;
+    }
     std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
                                      VirtualClock&) override {
         coremidistandin::Reset();
         coremidistandin::EndpointSpec spec;
         spec.name = "Widget";
+        if (fault != testsupport::PlatformFault::none) {
+            // Both ends of a device listed before the real one.
+            coremidistandin::EndpointSpec other = spec;
+            other.displayNameReadable = fault != testsupport::PlatformFault::unreadableNameFirst;
+            other.offline = fault == testsupport::PlatformFault::offlineTwinFirst;
+            coremidistandin::AddDestination(other);
+            coremidistandin::AddSource(other);
+        }
         coremidistandin::AttachDevice(device, spec);
         return std::make_unique<CoreMidiPort>(update.macPortNames);
     }

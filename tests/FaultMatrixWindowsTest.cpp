@@ -14,6 +14,9 @@ class WindowsPortUnderTest : public testsupport::PortUnderTest {
 public:
     const char* Name() const override { return "Windows port (winmm)"; }
     bool AsksForIdentity() const override { return false; }
+    bool Stages(testsupport::PlatformFault fault) const override {
+        return fault != testsupport::PlatformFault::offlineTwinFirst;
+    }
     // Replies come on a thread of their own, as winmm's input callback does.
     void Adjust(SimulatedDeviceConfig& config) const override { config.ownDeliveryThread = true; }
     std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
@@ -22,7 +25,23 @@ public:
         winmmstandin::Port widget;
         widget.name = "Widget";
         widget.device = &device;
-        winmmstandin::Install({winmmstandin::MidiMapper(), widget});
+        using testsupport::PlatformFault;
+        if (fault == PlatformFault::driverHoldsAMessage) {
+            widget.heldMessage = 2;
+            widget.heldFor = 600000;
+        }
+        if (fault == PlatformFault::opensFail)
+            widget.failingOpens = 12;
+        if (fault == PlatformFault::preparesFail)
+            widget.failingPrepares = 3;
+        std::vector<winmmstandin::Port> ports{winmmstandin::MidiMapper(), widget};
+        if (fault == PlatformFault::unreadableNameFirst) {
+            winmmstandin::Port unreadable;
+            unreadable.name = "Widget";
+            unreadable.nameUnreadable = true;
+            ports.insert(ports.begin() + 1, unreadable);
+        }
+        winmmstandin::Install(ports);
         return std::make_unique<WindowsMidiPort>(update.windowsParameters);
     }
     void Detach(SimulatedDevice&) override {

@@ -132,23 +132,25 @@ TEST_F(WindowsMidiPortTest, WaitsInVirtualTimeUntilTheDriverHasPlayedTheChunk) {
     struct Case {
         const char* what;
         std::size_t size;
-        bool prepareFails;
-        std::vector<unsigned int> sleeps; // delay, one second per "Still playing", unprepDelay
-        int pause = 0;                    // added to both pauses
+        unsigned int failingPrepares;
+        // A second per failed preparation, delay, one per "Still playing", unprepDelay.
+        std::vector<unsigned int> sleeps;
+        int pause = 0; // added to both pauses
     };
     // 320 us a byte on the wire: 500 bytes take 160 ms, 1000 take 320, 7000 take 2240.
     const Case cases[] = {
-        {"played within the delay", 500, false, {200, 100}},
-        {"still playing once", 1000, false, {200, 1000, 100}},
-        {"still playing thrice", 7000, false, {200, 1000, 1000, 1000, 100}},
-        {"the header cannot be prepared", 1000, true, {}},
+        {"played within the delay", 500, 0, {200, 100}},
+        {"still playing once", 1000, 0, {200, 1000, 100}},
+        {"still playing thrice", 7000, 0, {200, 1000, 1000, 1000, 100}},
+        // Giving up would lose the chunk while the device is there.
+        {"the header can be prepared at the third try", 1000, 2, {1000, 1000, 200, 1000, 100}},
         // An update file's negative pause would otherwise sleep for days.
-        {"negative pauses count as none", 500, false, {0, 1000, 0}, -300},
+        {"negative pauses count as none", 500, 0, {0, 1000, 0}, -300},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Port widget = Named("Widget");
-        widget.prepareFails = c.prepareFails;
+        widget.failingPrepares = c.failingPrepares;
         winmmstandin::Install({widget});
         MidiPortWindowsParameters parameters = Parameters({"Widget"}, false);
         parameters.delay += c.pause;
@@ -166,8 +168,9 @@ TEST_F(WindowsMidiPortTest, WaitsInVirtualTimeUntilTheDriverHasPlayedTheChunk) {
         EXPECT_EQ(
             static_cast<std::size_t>(std::count(records.begin(), records.end(),
                                                 "WindowsMidiPort::SendVerbatim: Still playing\n")),
-            c.sleeps.empty() ? 0 : c.sleeps.size() - 2);
-        if (c.prepareFails) {
+            c.sleeps.size() - 2 - c.failingPrepares);
+        EXPECT_EQ(winmmstandin::LongMessages("Widget").size(), 1u);
+        if (c.failingPrepares > 0) {
             EXPECT_TRUE(lines.Contains("WindowsMidiPort::SendVerbatim: Error preparing (There "
                                        "is not enough memory available for this task.)\n"));
         }

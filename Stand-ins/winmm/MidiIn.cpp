@@ -107,7 +107,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN handle, UINT id, DWORD_PTR callback, DWORD_
             return MMSYSERR_BADDEVICEID;
         const std::size_t index = state.inputs[id];
         const Port& port = state.ports[index];
-        if (port.openFails || state.inOwner.count(index))
+        if (port.openFails || state.openFailing[index] || state.inOwner.count(index))
             return MMSYSERR_ALLOCATED;
         if (!Present(port))
             return MMSYSERR_NODRIVER;

@@ -68,7 +68,12 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWOR
         if (id >= state.outputs.size())
             return MMSYSERR_BADDEVICEID;
         const std::size_t index = state.outputs[id];
-        const Port& port = state.ports[index];
+        Port& port = state.ports[index];
+        state.openFailing[index] = port.failingOpens > 0;
+        if (port.failingOpens > 0) {
+            --port.failingOpens;
+            return MMSYSERR_ALLOCATED;
+        }
         if (port.openFails || state.outOwner.count(index))
             return MMSYSERR_ALLOCATED;
         if (!Present(port))
@@ -92,7 +97,12 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT siz
         return MMSYSERR_INVALHANDLE;
     if (!header || size != sizeof(MIDIHDR) || !header->lpData)
         return MMSYSERR_INVALPARAM;
-    if (state.ports[out->port].prepareFails)
+    Port& port = state.ports[out->port];
+    if (port.failingPrepares > 0) {
+        --port.failingPrepares;
+        return MMSYSERR_NOMEM;
+    }
+    if (port.prepareFails)
         return MMSYSERR_NOMEM;
     header->dwFlags |= MHDR_PREPARED;
     return MMSYSERR_NOERROR;
@@ -120,6 +130,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
         state.longMessages[port.name].emplace_back(bytes, bytes + header->dwBufferLength);
         header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
         out->playing[header] = TimeNow() + PlayingTime(header->dwBufferLength);
+        if (state.longMessages[port.name].size() == port.heldMessage)
+            out->playing[header] += port.heldFor;
         device = port.device;
     }
     // The device hears the message as it starts; only the header waits for the end.

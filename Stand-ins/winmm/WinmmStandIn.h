@@ -37,6 +37,15 @@ struct Port {
     bool openFails = false;    // opens answer MMSYSERR_ALLOCATED
     bool prepareFails = false; // header preparations answer MMSYSERR_NOMEM
     bool nameUnreadable = false;
+    // Passing ones, as another program holding the device or a driver short of memory
+    // gives them: the next so many opens of the output (each with the input open after
+    // it) answer MMSYSERR_ALLOCATED, and output header preparations MMSYSERR_NOMEM.
+    unsigned int failingOpens = 0;
+    unsigned int failingPrepares = 0;
+    // A stalling driver: long message number `heldMessage` (from 1, counted over the
+    // device's opens; 0 for none) is handed back `heldFor` ms after it has played.
+    unsigned int heldMessage = 0;
+    unsigned int heldFor = 0;
 };
 
 // Replaces every device; devices are numbered in this order, outputs and inputs apart.
