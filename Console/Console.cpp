@@ -17,7 +17,8 @@ int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
     program.require_subcommand(1);
 
     const std::vector<Command> commands = {AddInfoCommand(program), AddPackCommand(program),
-                                           AddSendCommand(program)};
+                                           AddSendCommand(program), AddPortsCommand(program),
+                                           AddDeviceCommand(program)};
 
     std::vector<const char*> argv;
     for (const std::string& arg : args)

@@ -233,6 +233,10 @@ std::size_t OpenClients() {
 
 extern "C" {
 
+int snd_lib_error_set_handler(snd_lib_error_handler_t) {
+    return 0;
+}
+
 const char* snd_strerror(int errnum) {
     return std::strerror(errnum < 0 ? -errnum : errnum);
 }
