@@ -15,6 +15,7 @@
 #include <memory>
 #include <ostream>
 #include <pthread.h>
+#include <type_traits>
 
 namespace midiupdate {
 namespace {
@@ -33,11 +34,20 @@ struct DeviceRequest {
 class Served {
 public:
     virtual ~Served() = default;
+    virtual void AddArrival(ArrivalStatistics&) {}
 };
 
 template <class Endpoint> class ServedOn : public Served {
 public:
     explicit ServedOn(SimulatedDevice& device) : endpoint(device) {}
+    void AddArrival(ArrivalStatistics& total) override {
+        if constexpr (std::is_same_v<Endpoint, JackDeviceEndpoint>) {
+            const ArrivalStatistics mine = endpoint.Arrival();
+            total.bytes += mine.bytes;
+            total.bursts += mine.bursts;
+            total.activeSeconds += mine.activeSeconds;
+        }
+    }
     Endpoint endpoint;
 };
 
@@ -89,6 +99,7 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
     {
         SimulatedDevice device(config, std::make_unique<RealTimeScheduler>());
         std::unique_ptr<Served> served;
+        ArrivalStatistics arrival;
         const char* api = jack ? "JACK" : "the ALSA sequencer";
         out << "Device '" << config.name << "' expects " << expects->sysExPortions.size()
             << " portions (" << BytesToHuman(expects->TotalSysExSize()) << "); Ctrl-C ends.\n"
@@ -115,6 +126,7 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
                 served = std::move(made);
                 out << "Serving '" << name << "' on " << api << ".\n" << std::flush;
             } else if (!present && served) {
+                served->AddArrival(arrival);
                 served.reset();
                 out << "The device has vanished.\n" << std::flush;
             }
@@ -122,6 +134,8 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
             if (sigtimedwait(&signals, nullptr, &poll) > 0)
                 break;
         }
+        if (served)
+            served->AddArrival(arrival);
         served.reset();
         if (status == exitOk) {
             const std::optional<IntegrityReport> integrity = device.Integrity();
@@ -132,6 +146,12 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
                 if (!integrity->identical)
                     status = exitCorrupted;
             }
+            if (arrival.bytes && arrival.activeSeconds > 0)
+                out << Format("Arrival: %s in %u bursts, %.1f ms from first to last byte of "
+                              "each: %.2f MB/s\n",
+                              BytesToHuman(static_cast<unsigned int>(arrival.bytes)).c_str(),
+                              arrival.bursts, arrival.activeSeconds * 1000.0,
+                              arrival.bytes / arrival.activeSeconds / 1e6);
         }
     }
     SetTraceSink(nullptr);
