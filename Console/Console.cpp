@@ -20,6 +20,20 @@ int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
                                            AddSendCommand(program), AddPortsCommand(program),
                                            AddDeviceCommand(program)};
 
+    // CLI11 would call a mistyped command an unexpected argument.
+    if (args.size() > 1 && !args[1].empty() && args[1][0] != '-') {
+        const auto known = program.get_subcommands(
+            [&](CLI::App* command) { return command->get_name() == args[1]; });
+        if (known.empty()) {
+            std::string names;
+            for (const CLI::App* command : program.get_subcommands({}))
+                names += (names.empty() ? "" : ", ") + command->get_name();
+            err << "midi-updater-cli: unknown command '" << args[1] << "' (commands: " << names
+                << ")\nRun with --help for more information.\n";
+            return exitUsage;
+        }
+    }
+
     std::vector<const char*> argv;
     for (const std::string& arg : args)
         argv.push_back(arg.c_str());

@@ -4,6 +4,7 @@
 #include "Linux/AlsaSequencerPort.h"
 #include "Linux/JackConnection.h"
 #include "Linux/JackMidiPort.h"
+#include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/Update.h"
 
 #include <ostream>
@@ -17,9 +18,13 @@ namespace {
 const char* const sequencerDevice = "/dev/snd/seq";
 
 bool JackAnswers() {
+    // libjack's complaints when no server runs: the caller says it in one line.
+    SetTraceSink([](const std::string&) {});
     std::vector<JackPortName> ports;
     std::string error;
-    return ListJackPorts(ports, error);
+    const bool answered = ListJackPorts(ports, error);
+    SetTraceSink(nullptr);
+    return answered;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // for the texts that front ends take (so every front end reads them the same way) and
 // the messages the device sends.
 
+#include "MidiUpdateLib/SendUpdate.h"
 #include "MidiUpdateLib/Version.h"
 #include "Simulator/Integrity.h"
 
@@ -82,13 +83,10 @@ bool ParseVanish(const std::string& text, unsigned int& portion, unsigned int& m
 std::string StatusScriptText(const StatusScript& script); // as ParseStatusScript reads it
 
 // The largest major version an identity reply can carry (high part 7F).
-constexpr unsigned int maxDeviceMajorVersion = 0x7F * 22 + 21;
+constexpr unsigned int maxDeviceMajorVersion = MAX_DEVICE_MAJOR_VERSION;
 
-// The device's messages.
-std::vector<unsigned char> StatusMessage(unsigned char flags); // 13 bytes
-std::vector<unsigned char> GarbageMessage();                   // 13 bytes, but not a status message
+// The device's messages besides StatusMessage (MidiUpdateLib/SendUpdate.h).
+std::vector<unsigned char> GarbageMessage(); // 13 bytes, but not a status message
 // The reply to the identity request; empty when no version is configured or the
 // configuration cannot be encoded.
 std::vector<unsigned char> IdentityReply(const SimulatedDeviceConfig& config);
-
-extern const unsigned char identityRequest[6]; // F0 7E 7F 06 01 F7
