@@ -207,3 +207,34 @@ TEST_F(JackEndToEnd, OneMebibyteArrivesWholeAndInOrder) {
         Report(*device).find("device received 4 portions, 1.0MB, identical to the update file"),
         std::string::npos);
 }
+
+TEST_F(JackEndToEnd, RefusalsComeBeforeAnyByteIsSent) {
+    // A plain SysEx file names no port: refused, with the ports listed, unless --port
+    // names one. A message larger than one JACK event: refused whatever the port.
+    const std::string plain = (dir / "plain.syx").string();
+    const Bytes messages = Messages(3000, 300, 1);
+    std::ofstream(plain, std::ios::binary)
+        .write(reinterpret_cast<const char*>(messages.data()), messages.size());
+    auto device = Device(plain, {});
+    ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
+
+    Process unnamed(dir.string(), "unnamed", {"send", plain, "--midi", "jack"});
+    EXPECT_EQ(unnamed.Wait(std::chrono::seconds(30)), 1);
+    const std::string said = unnamed.Out() + unnamed.Err();
+    EXPECT_NE(said.find("names no MIDI port"), std::string::npos) << said;
+    EXPECT_NE(said.find("Widget MIDI:in"), std::string::npos) << said;
+
+    const std::string huge = Write({{Messages(100000, 100000, 2), 0}});
+    Process oversized(dir.string(), "oversized", {"send", huge, "--midi", "jack"});
+    EXPECT_EQ(oversized.Wait(std::chrono::seconds(30)), 1);
+    EXPECT_NE((oversized.Out() + oversized.Err()).find("100000 bytes"), std::string::npos)
+        << oversized.Out() << oversized.Err();
+
+    Process named(dir.string(), "named",
+                  {"send", plain, "--midi", "jack", "--port", "Widget MIDI"});
+    EXPECT_EQ(named.Wait(std::chrono::seconds(30)), 0) << named.Out() << named.Err();
+    const std::string report = Report(*device);
+    EXPECT_NE(report.find("device received 1 portion, 2.9KB, identical to the update file"),
+              std::string::npos)
+        << report;
+}
