@@ -33,6 +33,26 @@ run_preset windows-form
 run_preset asan
 run_preset tsan
 
+# The Debian package as packagers make it: a plain Release build folder, not a preset.
+# (The JACK tests in the presets above start and stop private jackd servers themselves.)
+echo "=== package ==="
+package=build/package
+cmake -S . -B "$package" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$package" -j2 --target midi-updater-cli man-page
+rm -f "$package"/*.deb
+(cd "$package" && cpack -G DEB >/dev/null)
+deb=$(ls "$package"/*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+contents=$(dpkg-deb -c "$deb")
+if [[ $depends == *libasound2* && $depends == *libjack* &&
+  $contents == *"/usr/bin/midi-updater-cli"* && $contents == *"/man1/midi-updater-cli.1.gz"* ]]; then
+  echo "$deb: Depends: $depends"
+  passed=$((passed + 1))
+else
+  echo "package: $deb lacks the program, its manual page or its dependencies"
+  exit 1
+fi
+
 echo "=== fuzz ($FUZZ_SECONDS s) ==="
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
