@@ -82,6 +82,7 @@ bool AlsaSequencer::Open(const std::string& clientName, const std::string& outpu
     // Ports coming and going are announced; no need to poll for them.
     result =
         snd_seq_connect_from(seq, inputPort, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    announces = result >= 0;
     if (result < 0)
         Trace("AlsaSequencer::Open: no announcements (%s)\n", snd_strerror(result));
     if (pipe2(wakePipe, O_CLOEXEC) != 0) {

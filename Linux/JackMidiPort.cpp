@@ -62,7 +62,10 @@ bool JackMidiPort::IsConnected() {
         toldMissing = true;
         return false;
     }
-    connection.GraphChanged();
+    // Searched again only once the server has told of ports or clients coming or going.
+    if (searched && !connection.GraphChanged())
+        return false;
+    searched = true;
     const std::vector<JackPortName> ports = connection.Ports();
     const JackPortName* to = nullptr;
     for (const JackPortName& port : ports)
@@ -82,8 +85,10 @@ bool JackMidiPort::IsConnected() {
             source = port.full;
             break;
         }
-    if (!connection.Connect(connection.OutputName(), to->full))
+    if (!connection.Connect(connection.OutputName(), to->full)) {
+        searched = false;
         return false;
+    }
     destination = to->full;
     if (source.empty())
         Trace("JackMidiPort::IsConnected: %s has no output port; no replies will arrive\n",
@@ -97,6 +102,7 @@ bool JackMidiPort::IsConnected() {
 }
 
 void JackMidiPort::Disconnect() {
+    searched = false; // the device is looked for afresh next time
     if (!connected)
         return;
     if (!connection.Drain(drainLimit))

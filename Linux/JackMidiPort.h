@@ -40,6 +40,7 @@ private:
     std::string destination; // the device's input port, full name
     std::string source;      // its output port; empty: it cannot be listened to
     bool toldMissing = false;
+    bool searched = false;
 };
 
 } // namespace midiupdate
