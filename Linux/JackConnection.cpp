@@ -65,7 +65,10 @@ JackConnection::~JackConnection() {
 
 void JackConnection::Close() {
     if (client) {
-        jack_deactivate(client);
+        // After the server has gone, libjack can only close the client (deactivating it
+        // crashes inside libjack).
+        if (!shutDown)
+            jack_deactivate(client);
         jack_client_close(client);
         client = nullptr;
     }
