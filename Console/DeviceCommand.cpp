@@ -139,8 +139,10 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
         served.reset();
         if (status == exitOk) {
             const std::optional<IntegrityReport> integrity = device.Integrity();
-            out << "Received " << device.CompletedPortions() << " complete portions and "
-                << device.IdentityRequests() << " identity requests.\n";
+            const std::size_t portions = device.CompletedPortions();
+            const std::size_t requests = device.IdentityRequests();
+            out << Format("Received %zu complete portion%s and %zu identity request%s.\n",
+                          portions, portions == 1 ? "" : "s", requests, requests == 1 ? "" : "s");
             if (integrity) {
                 out << integrity->text << '\n';
                 if (!integrity->identical)

@@ -171,7 +171,7 @@ TEST_F(JackEndToEnd, SilentDeviceConfirmsByItsIdentity) {
     EXPECT_NE(send->Out().find("The 'Widget' was updated sucessfully to version 1.05."),
               std::string::npos);
     const std::string report = Report(*device);
-    EXPECT_NE(report.find("1 identity requests"), std::string::npos) << report;
+    EXPECT_NE(report.find("and 1 identity request."), std::string::npos) << report;
 }
 
 TEST_F(JackEndToEnd, DeviceThatAppearsLateOrVanishesBetweenPortions) {
