@@ -75,6 +75,7 @@ struct Sequencer {
     int nextClient = 128;
     int nextDevice = 20;
     bool waitForReaders = true;
+    std::size_t clientQueries = 0;
 
     Sequencer() {
         auto system = std::make_shared<Client>();
@@ -219,6 +220,11 @@ void UnplugDevice(int client) {
 void SetWaitForReaders(bool wait) {
     std::lock_guard<std::mutex> guard(Seq().lock);
     Seq().waitForReaders = wait;
+}
+
+std::size_t ClientQueries() {
+    std::lock_guard<std::mutex> guard(Seq().lock);
+    return Seq().clientQueries;
 }
 
 std::size_t OpenClients() {
@@ -437,6 +443,7 @@ const char* snd_seq_client_info_get_name(snd_seq_client_info_t* info) {
 
 int snd_seq_query_next_client(snd_seq_t*, snd_seq_client_info_t* info) {
     std::lock_guard<std::mutex> guard(Seq().lock);
+    ++Seq().clientQueries;
     auto it = Seq().clients.upper_bound(info->client);
     if (it == Seq().clients.end())
         return -ENOENT;
