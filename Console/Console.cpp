@@ -59,8 +59,8 @@ int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
 }
 
 std::unique_ptr<Update> LoadUpdateFile(const std::string& path, std::string& error) {
-    // No checks of our own: a missing or unreadable file is the reader's to judge, so
-    // the user sees the same message as in the updater.
+    // The commands have checked the file first (InputFile); what is left is the reader's
+    // to judge, so the user sees the same message as in the updater.
     std::ifstream stream(path, std::ios::binary);
     try {
         return std::make_unique<Update>(stream);

@@ -3,7 +3,7 @@
 // What a block of SysEx data holds, judged as a MIDI receiver would: a message is F0,
 // data bytes 00-7F, then F7; real-time bytes F8-FF may come anywhere; every other byte
 // (a status byte inside a message, a byte between messages, a message cut off without
-// its F7) is a stray byte.
+// its F7) is a stray byte. Plain functions on the caller's thread.
 
 #include <cstddef>
 #include <optional>

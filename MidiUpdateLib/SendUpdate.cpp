@@ -122,8 +122,11 @@ std::vector<unsigned char> StatusMessage(unsigned char flags) {
 }
 
 std::vector<unsigned char> IdentityReply(const IdentityReplyFields& fields) {
-    std::vector<unsigned char> reply(identityReplyHeader, identityReplyHeader + 5);
-    reply.insert(reply.end(), fields.manufacturer.begin(), fields.manufacturer.end());
+    std::vector<unsigned char> reply;
+    reply.reserve(5 + fields.manufacturer.size() + IDENTITY_NAME_OFFSET + IDENTITY_NAME_SIZE + 1);
+    reply.assign(identityReplyHeader, identityReplyHeader + 5);
+    for (unsigned char byte : fields.manufacturer)
+        reply.push_back(byte);
     reply.insert(reply.end(), {fields.family[0], fields.family[1], fields.model});
     reply.insert(reply.end(), fields.version, fields.version + 4);
     reply.insert(reply.end(), IDENTITY_NAME_OFFSET - IDENTITY_VERSION_OFFSET - 4, 0x00);

@@ -52,9 +52,10 @@ struct SimulatedDeviceConfig {
     // Byte counts of the portions to expect, in order; this alone decides where a portion
     // ends. Bytes beyond them are kept as one extra portion that is never answered.
     std::vector<std::size_t> portionSizes;
-    // The expected portions' bytes, owned by the host and valid while bytes arrive. When
-    // given they decide where portions end instead of `portionSizes`, and every byte is
-    // compared with them as it arrives (SimulatedDevice::Integrity).
+    // The expected portions' bytes as the port delivers them (the update's own portions,
+    // or a stand-in's framed form of them), owned by the host and valid while bytes
+    // arrive. When given they decide where portions end instead of `portionSizes`, and
+    // every byte is compared with them as it arrives (SimulatedDevice::Integrity).
     std::vector<ByteView> expected;
     // Keep every byte that arrives, for ReceivedPortions: a copy as large as the update.
     bool keepReceived = true;

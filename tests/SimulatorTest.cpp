@@ -604,6 +604,17 @@ TEST(DeviceOptions, ParseTheWordsEveryHostTakes) {
         EXPECT_EQ(words, ok ? c.words : std::vector<std::string>{"old"}) << c.text; // kept on error
         EXPECT_EQ(error, c.error) << c.text;
     }
+
+    // How the platform stand-ins take them.
+    DeviceOptions options;
+    std::string error;
+    EXPECT_TRUE(ParseSimulateVariable(nullptr, options, error));
+    EXPECT_TRUE(ParseSimulateVariable("--device-name 'My Synth' --device-expects 'Z:\\a b.upd'",
+                                      options, error))
+        << error;
+    EXPECT_EQ(options.device.name + "|" + options.expectsPath, "My Synth|Z:\\a b.upd");
+    EXPECT_FALSE(ParseSimulateVariable("--device-version '1.05", options, error));
+    EXPECT_EQ(error, "MIDI_UPDATER_SIMULATE: unclosed ' in: --device-version '1.05");
 }
 
 // ---- The port ----
