@@ -141,8 +141,8 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
             const std::optional<IntegrityReport> integrity = device.Integrity();
             const std::size_t portions = device.CompletedPortions();
             const std::size_t requests = device.IdentityRequests();
-            out << Format("Received %zu complete portion%s and %zu identity request%s.\n",
-                          portions, portions == 1 ? "" : "s", requests, requests == 1 ? "" : "s");
+            out << Format("Received %zu complete portion%s and %zu identity request%s.\n", portions,
+                          portions == 1 ? "" : "s", requests, requests == 1 ? "" : "s");
             if (integrity) {
                 out << integrity->text << '\n';
                 if (!integrity->identical)
