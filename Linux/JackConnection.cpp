@@ -307,9 +307,8 @@ void JackConnection::Disconnect(const std::string& source, const std::string& de
         jack_disconnect(client, source.c_str(), destination.c_str());
 }
 
-bool JackConnection::Connected(const std::string& ourPort, const std::string& other) {
-    jack_port_t* port = jack_port_by_name(client, ourPort.c_str());
-    return port && jack_port_connected_to(port, other.c_str());
+bool JackConnection::Exists(const std::string& port) {
+    return client && jack_port_by_name(client, port.c_str()) != nullptr;
 }
 
 bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error) {

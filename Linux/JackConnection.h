@@ -58,7 +58,7 @@ public:
     std::vector<JackPortName> Ports(); // every MIDI port but our own
     bool Connect(const std::string& source, const std::string& destination);
     void Disconnect(const std::string& source, const std::string& destination);
-    bool Connected(const std::string& ourPort, const std::string& other);
+    bool Exists(const std::string& port);
     bool GraphChanged() { return graphChanged.exchange(false); } // since the last call
 
     // Queues bytes as events, waiting for room; returns once all are queued. A message

@@ -51,11 +51,17 @@ bool JackMidiPort::CanCarry(const Update& update, std::string& error) {
 }
 
 bool JackMidiPort::IsConnected() {
-    if (connected && (connection->ServerGone() || connection->GraphChanged()) &&
-        (connection->ServerGone() ||
-         !connection->Connected(connection->OutputName(), destination))) {
+    const bool changed = connected && connection->GraphChanged();
+    if (connected && (connection->ServerGone() || (changed && !connection->Exists(destination)))) {
         Trace("JackMidiPort::IsConnected: %s has gone\n", destination.c_str());
         connected = false;
+        searched = false;
+    } else if (changed) {
+        // Ports that went and came back between two calls lost their connections. (Their
+        // state cannot be read back: the server publishes new connections a cycle late.)
+        connection->Connect(connection->OutputName(), destination);
+        if (!source.empty())
+            connection->Connect(source, connection->InputName());
     }
     if (connected)
         return true;

@@ -303,9 +303,10 @@ TEST(AlsaSequencerPort, FollowsTheAnnouncementsWhenTheDeviceGoesAndComesBack) {
     rig.client = alsastandin::PlugDevice("Widget USB", "Widget MIDI 1", rig.device);
     EXPECT_TRUE(port.IsConnected());
 
-    // Gone during the first portion's pause, back 20 s later: the transfer waits for it.
+    // Gone during the first portion's pause, back well after the next portion's first
+    // connection checks: the transfer waits for it.
     rig.clock.Schedule(3000, [&rig] { alsastandin::UnplugDevice(rig.client); });
-    rig.clock.Schedule(23000, [&rig] {
+    rig.clock.Schedule(40000, [&rig] {
         rig.client = alsastandin::PlugDevice("Widget USB", "Widget MIDI 1", rig.device);
     });
     testsupport::RecordingProgress progress;
