@@ -307,6 +307,18 @@ void JackConnection::Disconnect(const std::string& source, const std::string& de
         jack_disconnect(client, source.c_str(), destination.c_str());
 }
 
+bool JackConnection::WaitUntilConnected(const std::string& ourPort, const std::string& other,
+                                        unsigned int limit) {
+    jack_port_t* port = jack_port_by_name(client, ourPort.c_str());
+    const auto start = SystemClock().TimeNow();
+    while (port && !jack_port_connected_to(port, other.c_str())) {
+        if (shutDown || SystemClock().TimeNow() - start >= limit)
+            return false;
+        WaitForCycles(1, limit);
+    }
+    return port && WaitForCycles(2, limit);
+}
+
 bool JackConnection::Exists(const std::string& port) {
     return client && jack_port_by_name(client, port.c_str()) != nullptr;
 }

@@ -11,6 +11,8 @@ namespace {
 const unsigned long jackChunkLimit = 256 * 1024;
 // Long enough for a ring's worth of events at the slowest cycle a server runs.
 const unsigned int drainLimit = 5000;
+// A connection takes effect within a cycle or two; a loaded machine may take far longer.
+const unsigned int connectLimit = 2000;
 
 } // namespace
 
@@ -111,6 +113,14 @@ bool JackMidiPort::IsConnected() {
               to->client.c_str());
     else
         connection->Connect(source, connection->InputName());
+    if (!connection->WaitUntilConnected(connection->OutputName(), destination, connectLimit) ||
+        (!source.empty() &&
+         !connection->WaitUntilConnected(connection->InputName(), source, connectLimit))) {
+        Trace("JackMidiPort::IsConnected: the server did not connect %s within %u ms\n",
+              destination.c_str(), connectLimit);
+        searched = false;
+        return false;
+    }
     connected = true;
     toldMissing = false;
     Trace("JackMidiPort::IsConnected: Connected to %s\n", destination.c_str());
