@@ -316,7 +316,7 @@ bool JackConnection::WaitUntilConnected(const std::string& ourPort, const std::s
             return false;
         WaitForCycles(1, limit);
     }
-    return port && WaitForCycles(2, limit);
+    return port && WaitForCycles(1, limit);
 }
 
 bool JackConnection::Exists(const std::string& port) {
