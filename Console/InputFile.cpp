@@ -108,7 +108,7 @@ InputFile::Result InputFile::Open(const std::string& path, std::string& error) {
         close(fd);
         return Result::Unusable;
     }
-    if (S_ISREG(status.st_mode)) {
+    if (S_ISREG(status.st_mode) && path != "-") {
         close(fd);
         readPath = path;
     } else if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || path == "-") {

@@ -306,8 +306,10 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
     display->Finish();
 
     if (watch.WasInterrupted()) {
-        err << "Interrupted: the transfer was stopped and the port closed.\n";
-        return 128 + watch.Signal();
+        const int status = 128 + watch.Signal();
+        display->Fact("interrupted", status,
+                      "Interrupted: the transfer was stopped and the port closed.", true);
+        return status;
     }
     if (request.virtualClock)
         display->Fact("virtualTime", virtualClock.Elapsed(),

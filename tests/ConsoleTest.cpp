@@ -257,6 +257,11 @@ TEST_F(Console, InputsThatArePipes) {
                               .c_str()),
               0);
     EXPECT_EQ(nlohmann::json::parse(Contents("info.json"))["productName"], "Piped");
+    EXPECT_EQ(
+        std::system(
+            (cli + " info --json - < " + Path("piped.upd") + " > " + Path("info.json")).c_str()),
+        0); // standard input that is a file
+    EXPECT_EQ(nlohmann::json::parse(Contents("info.json"))["productName"], "Piped");
 
     ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
     std::thread writer([&] {

@@ -129,6 +129,10 @@ TEST(MidiPort, TheStoreIsSafeBetweenTheReceivingThreadAndTheWorker) {
             // Split like two receive buffers.
             port.Feed(Bytes(bytes.begin(), bytes.begin() + 2));
             port.Feed(Bytes(bytes.begin() + 2, bytes.end()));
+            // Now and then the worker is let to take one, so on a busy machine it does
+            // not find only the messages it raced with.
+            while (i % 100 == 0 && !port.LastSysEx().empty())
+                std::this_thread::yield();
         }
         done = true;
     });
