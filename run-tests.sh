@@ -58,6 +58,26 @@ if [[ $e2e_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
 fi
 [ "$e2e_status" -eq 0 ] || { echo "windows end to end: checks failed"; exit "$e2e_status"; }
 
+# The Debian package as packagers make it: a plain Release build folder, not a preset.
+# (The JACK tests in the presets above start and stop private jackd servers themselves.)
+echo "=== package ==="
+package=build/package
+cmake -S . -B "$package" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$package" -j2 --target midi-updater-cli man-page
+rm -f "$package"/*.deb
+(cd "$package" && cpack -G DEB >/dev/null)
+deb=$(ls "$package"/*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+contents=$(dpkg-deb -c "$deb")
+if [[ $depends == *libasound2* && $depends == *libjack* &&
+  $contents == *"/usr/bin/midi-updater-cli"* && $contents == *"/man1/midi-updater-cli.1.gz"* ]]; then
+  echo "$deb: Depends: $depends"
+  passed=$((passed + 1))
+else
+  echo "package: $deb lacks the program, its manual page or its dependencies"
+  exit 1
+fi
+
 # Each fuzz target for a bounded time from its seeds; a crash counts as a failure.
 fuzz_failed=0
 for target in UpdateReaderFuzz PortTextsFuzz DeviceRepliesFuzz SysExCollectorFuzz DeviceOptionsFuzz; do

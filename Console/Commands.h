@@ -36,6 +36,8 @@ struct Command {
 Command AddInfoCommand(CLI::App& program);
 Command AddPackCommand(CLI::App& program);
 Command AddSendCommand(CLI::App& program);
+Command AddPortsCommand(CLI::App& program);
+Command AddDeviceCommand(CLI::App& program);
 
 // The whole program: args[0] is the program's name.
 int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
@@ -73,6 +75,8 @@ int Pack(const PackRequest& request, std::ostream& out, std::ostream& err);
 struct SendRequest {
     std::string path;
     bool simulate = false;
+    std::optional<std::string> midi; // alsa or jack; none: whichever is there
+    std::optional<std::string> port; // the device's port, instead of the update's names
     // The simulated device, in the words every host takes (Simulator/DeviceOptions.h).
     std::vector<std::string> deviceWords;
     std::optional<unsigned int> giveUpAfter;

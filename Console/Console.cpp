@@ -17,7 +17,8 @@ int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
     program.require_subcommand(1);
 
     const std::vector<Command> commands = {AddInfoCommand(program), AddPackCommand(program),
-                                           AddSendCommand(program)};
+                                           AddSendCommand(program), AddPortsCommand(program),
+                                           AddDeviceCommand(program)};
 
     // CLI11 would call a mistyped command an unexpected argument.
     if (args.size() > 1 && !args[1].empty() && args[1][0] != '-') {

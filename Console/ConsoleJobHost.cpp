@@ -30,6 +30,9 @@ void ConsoleJobHost::ShowImage(const std::vector<unsigned char>& image) {
 }
 
 std::unique_ptr<MidiPort> ConsoleJobHost::CreatePort(const Update& update) {
+    if (simulation.realPort) // the real port finds the device by the update's names itself
+        return std::make_unique<WatchedPort>(simulation.realPort(update), std::set<std::string>{},
+                                             "", watch);
     const DeviceOptions& options = simulation.options;
     SimulatedDeviceConfig config = options.device;
     if (!options.nameGiven && !update.macPortNames.empty())

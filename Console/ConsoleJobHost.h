@@ -23,6 +23,8 @@ struct SimulationSettings {
     // The update the device expects (--device-expects); null: the one being sent.
     const Update* expects = nullptr;
     VirtualClock* virtualClock = nullptr; // replies in virtual time; null: real time
+    // Set: a real MIDI port instead of the simulated device.
+    std::function<std::unique_ptr<MidiPort>(const Update&)> realPort;
     // Test-only fault: a byte the device receives wrong (portion index, offset).
     std::optional<std::pair<std::size_t, std::size_t>> corruptByte;
 };

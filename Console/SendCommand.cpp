@@ -2,6 +2,7 @@
 #include "Console/ConsoleDisplay.h"
 #include "Console/ConsoleJobHost.h"
 #include "Console/InputFile.h"
+#include "Console/MidiChoice.h"
 #include "Console/TransferWatch.h"
 #include "Console/UpdateJson.h"
 
@@ -169,6 +170,14 @@ Command AddSendCommand(CLI::App& program) {
            "The update whose portions the device expects (default: the one sent).");
     device("--chunk-sizes", "IDEAL,MAX",
            "Chunk sizes of the simulated port in bytes (default 2048,16384).");
+    send->add_option("--midi", r.midi,
+                     "alsa or jack (default: the ALSA sequencer if there is one, else JACK).")
+        ->check(CLI::IsMember({"alsa", "jack"}))
+        ->excludes(simulate);
+    send->add_option("--port", r.port,
+                     "The device's MIDI port (as `ports` lists it), instead of the names the "
+                     "update gives.")
+        ->excludes(simulate);
     send->add_option("--give-up-after", r.giveUpAfter,
                      "Stop waiting for a missing device after MS milliseconds (exit 5).")
         ->type_name("MS");
@@ -208,14 +217,20 @@ Examples:
 }
 
 int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
-    if (!request.simulate) {
-        err << "send: real MIDI ports are not supported on this platform yet; add --simulate "
-               "to try the update against a simulated device.\n";
-        return exitUsage;
-    }
-
     SimulationSettings simulation;
     std::string error;
+    if (!request.simulate) {
+        MidiApi api;
+        if (request.virtualClock) {
+            err << "send: --virtual-clock needs --simulate: a real device answers in real time\n";
+            return exitUsage;
+        }
+        if (!ChooseMidiApi(request.midi, api, error)) {
+            err << "send: " << error << '\n';
+            return request.midi ? exitUsage : exitRejected;
+        }
+        simulation.realPort = RealPortFactory(api, request.port);
+    }
     if (!ParseDeviceOptions(request.deviceWords, simulation.options, error)) {
         err << "send: " << error << '\n';
         return exitUsage;

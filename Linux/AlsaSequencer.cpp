@@ -4,6 +4,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -14,6 +16,18 @@ namespace {
 // The sequencer carries variable-length events in its own memory pool; pieces of this
 // size always fit, whatever the pool's configuration.
 const std::size_t sysExPiece = 256;
+
+// libasound's own complaints go to the diagnostic log like ours, not over a display.
+void AlsaMessage(const char* file, int line, const char* function, int error, const char* format,
+                 ...) {
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    Trace("libasound: %s:%d (%s) %s%s%s\n", file, line, function, text, error ? ": " : "",
+          error ? snd_strerror(error) : "");
+}
 
 } // namespace
 
@@ -37,6 +51,7 @@ AlsaSequencer::~AlsaSequencer() {
 bool AlsaSequencer::Open(const std::string& clientName, const std::string& outputName,
                          const std::string& inputName, std::string& error) {
     std::lock_guard<std::mutex> guard(lock);
+    snd_lib_error_set_handler(&AlsaMessage);
     int result = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0);
     if (result < 0) {
         seq = nullptr;
@@ -67,6 +82,7 @@ bool AlsaSequencer::Open(const std::string& clientName, const std::string& outpu
     // Ports coming and going are announced; no need to poll for them.
     result =
         snd_seq_connect_from(seq, inputPort, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    announces = result >= 0;
     if (result < 0)
         Trace("AlsaSequencer::Open: no announcements (%s)\n", snd_strerror(result));
     if (pipe2(wakePipe, O_CLOEXEC) != 0) {

@@ -42,6 +42,7 @@ public:
     bool Open(const std::string& clientName, const std::string& outputName,
               const std::string& inputName, std::string& error);
     bool IsOpen() const { return seq != nullptr; }
+    bool Announces() const { return announces; } // told of clients and ports coming and going
 
     std::vector<AlsaPortInfo> Ports();      // every port but our own
     bool ConnectTo(int client, int port);   // our output to theirs
@@ -63,6 +64,7 @@ private:
     snd_seq_t* seq = nullptr;
     int outputPort = -1;
     int inputPort = -1;
+    bool announces = false;
     int wakePipe[2] = {-1, -1};
     std::atomic<bool> stopping{false};
     std::thread reader;

@@ -20,6 +20,8 @@ AlsaSequencerPort::~AlsaSequencerPort() {
 }
 
 void AlsaSequencerPort::Announced(AlsaSequencer::Announcement what, int client, int port) {
+    if (what == AlsaSequencer::Announcement::Started)
+        appeared = true;
     if (what == AlsaSequencer::Announcement::Ended) {
         // Only our device's going matters; anything else that leaves is not ours.
         if (client == watchedClient && (port < 0 || port == watchedPort))
@@ -66,6 +68,9 @@ bool AlsaSequencerPort::IsConnected() {
             return false;
         }
     }
+    // Searched again only once a port or client has been announced since the last search.
+    if (sequencer.Announces() && !appeared.exchange(false))
+        return false;
     AlsaPortInfo to;
     AlsaPortInfo from;
     gone = false;
@@ -79,8 +84,10 @@ bool AlsaSequencerPort::IsConnected() {
     source = from;
     watchedPort = to.port;
     watchedClient = to.client;
-    if (!sequencer.ConnectTo(to.client, to.port))
+    if (!sequencer.ConnectTo(to.client, to.port)) {
+        appeared = true;
         return false;
+    }
     if (from.client >= 0)
         sequencer.ConnectFrom(from.client, from.port);
     else
@@ -95,6 +102,7 @@ bool AlsaSequencerPort::IsConnected() {
 }
 
 void AlsaSequencerPort::Disconnect() {
+    appeared = true; // the device is looked for afresh next time
     if (!connected)
         return;
     connected = false;

@@ -37,6 +37,7 @@ private:
     std::atomic<int> watchedClient{-1};
     std::atomic<int> watchedPort{-1};
     std::atomic<bool> gone{false};
+    std::atomic<bool> appeared{true}; // announced since the last search: search again
     bool toldMissing = false;
 };
 

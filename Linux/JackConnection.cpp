@@ -65,7 +65,10 @@ JackConnection::~JackConnection() {
 
 void JackConnection::Close() {
     if (client) {
-        jack_deactivate(client);
+        // After the server has gone, libjack can only close the client (deactivating it
+        // crashes inside libjack).
+        if (!shutDown)
+            jack_deactivate(client);
         jack_client_close(client);
         client = nullptr;
     }
@@ -304,9 +307,20 @@ void JackConnection::Disconnect(const std::string& source, const std::string& de
         jack_disconnect(client, source.c_str(), destination.c_str());
 }
 
-bool JackConnection::Connected(const std::string& ourPort, const std::string& other) {
+bool JackConnection::WaitUntilConnected(const std::string& ourPort, const std::string& other,
+                                        unsigned int limit) {
     jack_port_t* port = jack_port_by_name(client, ourPort.c_str());
-    return port && jack_port_connected_to(port, other.c_str());
+    const auto start = SystemClock().TimeNow();
+    while (port && !jack_port_connected_to(port, other.c_str())) {
+        if (shutDown || SystemClock().TimeNow() - start >= limit)
+            return false;
+        WaitForCycles(1, limit);
+    }
+    return port && WaitForCycles(1, limit);
+}
+
+bool JackConnection::Exists(const std::string& port) {
+    return client && jack_port_by_name(client, port.c_str()) != nullptr;
 }
 
 bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error) {

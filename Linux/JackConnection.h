@@ -58,7 +58,12 @@ public:
     std::vector<JackPortName> Ports(); // every MIDI port but our own
     bool Connect(const std::string& source, const std::string& destination);
     void Disconnect(const std::string& source, const std::string& destination);
-    bool Connected(const std::string& ourPort, const std::string& other);
+    bool Exists(const std::string& port);
+    // Waits (at most `limit` ms) until the server runs its cycles with the connection from
+    // our port to `other`: it publishes new connections a cycle late, and an event sent
+    // before then would reach nobody.
+    bool WaitUntilConnected(const std::string& ourPort, const std::string& other,
+                            unsigned int limit);
     bool GraphChanged() { return graphChanged.exchange(false); } // since the last call
 
     // Queues bytes as events, waiting for room; returns once all are queued. A message

@@ -3,11 +3,17 @@
 #include "Simulator/SimulatedDevice.h"
 
 namespace midiupdate {
+namespace {
+
+// Longer than any gap inside a transfer (a JACK cycle is at most tens of milliseconds),
+// shorter than the pause between two portions.
+const auto burstGap = std::chrono::milliseconds(100);
+
+} // namespace
 
 JackDeviceEndpoint::JackDeviceEndpoint(SimulatedDevice& device)
-    : device(device), connection([&device](const unsigned char* data, std::size_t size) {
-          device.Receive(data, size);
-      }) {}
+    : device(device),
+      connection([this](const unsigned char* data, std::size_t size) { Arrived(data, size); }) {}
 
 JackDeviceEndpoint::~JackDeviceEndpoint() {
     device.SetOutput(nullptr);
@@ -19,6 +25,31 @@ bool JackDeviceEndpoint::Open(const std::string& name, std::string& error) {
     device.SetOutput(
         [this](const unsigned char* data, std::size_t size) { connection.Queue(data, size); });
     return true;
+}
+
+void JackDeviceEndpoint::Arrived(const unsigned char* data, std::size_t size) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (arrival.bytes == 0 || now - lastArrival > burstGap) {
+            if (arrival.bytes != 0)
+                arrival.activeSeconds +=
+                    std::chrono::duration<double>(lastArrival - burstStart).count();
+            ++arrival.bursts;
+            burstStart = now;
+        }
+        lastArrival = now;
+        arrival.bytes += size;
+    }
+    device.Receive(data, size);
+}
+
+ArrivalStatistics JackDeviceEndpoint::Arrival() {
+    std::lock_guard<std::mutex> guard(lock);
+    ArrivalStatistics statistics = arrival;
+    if (statistics.bytes != 0)
+        statistics.activeSeconds += std::chrono::duration<double>(lastArrival - burstStart).count();
+    return statistics;
 }
 
 } // namespace midiupdate

@@ -7,11 +7,22 @@
 
 #include "Linux/JackConnection.h"
 
+#include <chrono>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 class SimulatedDevice;
 
 namespace midiupdate {
+
+// How fast bytes arrived: a burst is bytes with no gap longer than a pause between
+// portions could be, so `active` is the time from a burst's first to its last byte.
+struct ArrivalStatistics {
+    std::uint64_t bytes = 0;
+    unsigned int bursts = 0;
+    double activeSeconds = 0;
+};
 
 class JackDeviceEndpoint {
 public:
@@ -24,10 +35,17 @@ public:
     bool Open(const std::string& name, std::string& error);
     std::string ClientName() const { return connection.ClientName(); }
     bool ServerGone() const { return connection.ServerGone(); }
+    ArrivalStatistics Arrival();
 
 private:
+    void Arrived(const unsigned char* data, std::size_t size); // the reader thread
+
     SimulatedDevice& device;
-    JackConnection connection;
+    std::mutex lock;
+    ArrivalStatistics arrival;
+    std::chrono::steady_clock::time_point burstStart;
+    std::chrono::steady_clock::time_point lastArrival;
+    JackConnection connection; // last: its reader thread uses the members above
 };
 
 } // namespace midiupdate

@@ -10,6 +10,7 @@
 #include "Linux/JackConnection.h"
 #include "Linux/LinuxMidiPort.h"
 
+#include <memory>
 #include <string>
 
 class Update;
@@ -35,11 +36,14 @@ protected:
     const char* ClassName() const override { return "JackMidiPort"; }
 
 private:
-    JackConnection connection;
+    std::unique_ptr<JackConnection> NewConnection();
+
+    std::unique_ptr<JackConnection> connection; // replaced when the server has gone
     bool connected = false;
     std::string destination; // the device's input port, full name
     std::string source;      // its output port; empty: it cannot be listened to
     bool toldMissing = false;
+    bool searched = false;
 };
 
 } // namespace midiupdate

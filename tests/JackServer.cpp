@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
@@ -71,6 +72,11 @@ JackServer::~JackServer() {
         }
     }
     std::remove(logPath.c_str());
+    // Clients that outlived the server (tests that stop it) leave their semaphores.
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
+        if (entry.path().filename().string().find(name) != std::string::npos)
+            std::filesystem::remove(entry.path(), error);
 }
 
 std::string JackServer::Log() const {

@@ -67,7 +67,7 @@ TEST(SpscRing, TakesAllOrNothingAndWrapsAround) {
 
 TEST(SpscRing, CarriesEveryByteInOrderBetweenTwoThreads) {
     SpscRing ring(64);
-    const std::size_t total = 200000;
+    const std::size_t total = 30000;
     std::thread producer([&ring] {
         for (std::size_t sent = 0; sent < total;) {
             unsigned char block[7];
@@ -297,14 +297,17 @@ TEST(AlsaSequencerPort, FollowsTheAnnouncementsWhenTheDeviceGoesAndComesBack) {
     AlsaSequencerPort port(Named({"Widget MIDI 1"}));
     ASSERT_TRUE(port.IsConnected());
     alsastandin::UnplugDevice(rig.client);
-    EXPECT_FALSE(port.IsConnected()) << "told by the announcement, without a search";
+    EXPECT_FALSE(port.IsConnected()) << "told by the announcement";
+    const std::size_t queries = alsastandin::ClientQueries();
+    EXPECT_FALSE(port.IsConnected());
+    EXPECT_EQ(alsastandin::ClientQueries(), queries) << "no search until something is announced";
     rig.client = alsastandin::PlugDevice("Widget USB", "Widget MIDI 1", rig.device);
     EXPECT_TRUE(port.IsConnected());
 
-    // Gone during the first portion's pause, back 20 s later (and later by the Windows
-    // program's further wait, or it is back before anyone looks): the transfer waits.
+    // Gone during the first portion's pause, back well after the next portion's first
+    // connection checks: the transfer waits for it.
     rig.clock.Schedule(3000, [&rig] { alsastandin::UnplugDevice(rig.client); });
-    rig.clock.Schedule(23000 + midiupdate::deviceActivationPause, [&rig] {
+    rig.clock.Schedule(40000, [&rig] {
         rig.client = alsastandin::PlugDevice("Widget USB", "Widget MIDI 1", rig.device);
     });
     testsupport::RecordingProgress progress;

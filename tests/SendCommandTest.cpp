@@ -293,7 +293,12 @@ TEST_F(Send, RejectedFilesAndBadArguments) {
     real.simulate = false;
     outcome = Run(real);
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_NE(outcome.err.find("not supported on this platform"), std::string::npos);
+    EXPECT_NE(outcome.err.find("--virtual-clock needs --simulate"), std::string::npos);
+    real.virtualClock = false;
+    real.midi = "none";
+    outcome = Run(real);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.err.find("--midi must be alsa or jack"), std::string::npos);
 
     // Through the command line: chunk sizes, and device options that need --simulate.
     const auto console = [this](std::vector<std::string> args) {

@@ -29,6 +29,7 @@ int PlugDevice(const std::string& clientName, const std::string& portName, Simul
 void UnplugDevice(int client);
 
 void SetWaitForReaders(bool wait);
-std::size_t OpenClients(); // clients opened with snd_seq_open and not yet closed
+std::size_t OpenClients();   // clients opened with snd_seq_open and not yet closed
+std::size_t ClientQueries(); // snd_seq_query_next_client calls so far
 
 } // namespace alsastandin

@@ -75,6 +75,7 @@ struct Sequencer {
     int nextClient = 128;
     int nextDevice = 20;
     bool waitForReaders = true;
+    std::size_t clientQueries = 0;
 
     Sequencer() {
         auto system = std::make_shared<Client>();
@@ -221,6 +222,11 @@ void SetWaitForReaders(bool wait) {
     Seq().waitForReaders = wait;
 }
 
+std::size_t ClientQueries() {
+    std::lock_guard<std::mutex> guard(Seq().lock);
+    return Seq().clientQueries;
+}
+
 std::size_t OpenClients() {
     std::lock_guard<std::mutex> guard(Seq().lock);
     std::size_t count = 0;
@@ -232,6 +238,10 @@ std::size_t OpenClients() {
 } // namespace alsastandin
 
 extern "C" {
+
+int snd_lib_error_set_handler(snd_lib_error_handler_t) {
+    return 0;
+}
 
 const char* snd_strerror(int errnum) {
     return std::strerror(errnum < 0 ? -errnum : errnum);
@@ -433,6 +443,7 @@ const char* snd_seq_client_info_get_name(snd_seq_client_info_t* info) {
 
 int snd_seq_query_next_client(snd_seq_t*, snd_seq_client_info_t* info) {
     std::lock_guard<std::mutex> guard(Seq().lock);
+    ++Seq().clientQueries;
     auto it = Seq().clients.upper_bound(info->client);
     if (it == Seq().clients.end())
         return -ENOENT;

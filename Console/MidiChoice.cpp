@@ -1,0 +1,111 @@
+#include "Console/MidiChoice.h"
+
+#include "Linux/AlsaSequencer.h"
+#include "Linux/AlsaSequencerPort.h"
+#include "Linux/JackConnection.h"
+#include "Linux/JackMidiPort.h"
+#include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/Update.h"
+
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace midiupdate {
+namespace {
+
+const char* const sequencerDevice = "/dev/snd/seq";
+
+bool JackAnswers() {
+    // libjack's complaints when no server runs: the caller says it in one line.
+    SetTraceSink([](const std::string&) {});
+    std::vector<JackPortName> ports;
+    std::string error;
+    const bool answered = ListJackPorts(ports, error);
+    SetTraceSink(nullptr);
+    return answered;
+}
+
+} // namespace
+
+bool ChooseMidiApi(const std::optional<std::string>& requested, MidiApi& api, std::string& error) {
+    if (requested) {
+        if (*requested == "alsa" || *requested == "jack") {
+            api = *requested == "alsa" ? MidiApi::Alsa : MidiApi::Jack;
+            return true;
+        }
+        error = "--midi must be alsa or jack: " + *requested;
+        return false;
+    }
+    if (access(sequencerDevice, F_OK) == 0) {
+        api = MidiApi::Alsa;
+        return true;
+    }
+    if (JackAnswers()) {
+        api = MidiApi::Jack;
+        return true;
+    }
+    error = std::string("no MIDI system to send with: the ALSA sequencer (") + sequencerDevice +
+            ") is missing and no JACK server answers. Start a JACK server, or add --simulate "
+            "to try the update against a simulated device.";
+    return false;
+}
+
+PortFactory RealPortFactory(MidiApi api, std::optional<std::string> port) {
+    return [api, port](const Update& update) -> std::unique_ptr<MidiPort> {
+        if (!port && update.macPortNames.empty()) {
+            // Never to whatever port comes first: that may be a synthesizer, not the device.
+            std::ostringstream ports;
+            std::ostringstream ignored;
+            ListMidiPorts(ports, ignored);
+            throw std::runtime_error("The file names no MIDI port for the device. Choose one "
+                                     "with --port NAME:\n" +
+                                     ports.str());
+        }
+        LinuxPortSettings settings = PortSettingsFor(update, port);
+        if (api == MidiApi::Alsa)
+            return std::make_unique<AlsaSequencerPort>(settings);
+        auto jack = std::make_unique<JackMidiPort>(settings);
+        std::string error;
+        if (!jack->CanCarry(update, error))
+            throw std::runtime_error("Cannot send over JACK: " + error + ".");
+        return jack;
+    };
+}
+
+bool ListMidiPorts(std::ostream& out, std::ostream& err) {
+    bool answered = false;
+    std::vector<AlsaPortInfo> alsa;
+    std::string error;
+    if (ListAlsaPorts(alsa, error)) {
+        answered = true;
+        out << "ALSA sequencer (send --midi alsa):\n";
+        for (const AlsaPortInfo& port : alsa)
+            out << "  " << port.clientName << ':' << port.portName << "    (" << port.client << ':'
+                << port.port << ", "
+                << (port.writable && port.readable ? "input/output"
+                    : port.writable                ? "input"
+                                                   : "output")
+                << ")\n";
+        if (alsa.empty())
+            out << "  (no ports)\n";
+    } else {
+        err << error << '\n';
+    }
+    std::vector<JackPortName> jack;
+    error.clear();
+    if (ListJackPorts(jack, error)) {
+        answered = true;
+        out << "JACK (send --midi jack):\n";
+        for (const JackPortName& port : jack)
+            out << "  " << port.full << "    (" << (port.input ? "input" : "output") << ")\n";
+        if (jack.empty())
+            out << "  (no MIDI ports)\n";
+    } else {
+        err << "JACK: " << error << '\n';
+    }
+    return answered;
+}
+
+} // namespace midiupdate

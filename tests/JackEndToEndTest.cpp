@@ -1,0 +1,240 @@
+// `send --midi jack` against `device --jack`, two processes of the console program
+// talking through a JACK server the test starts itself. Real time, bounded by the wall
+// clock, and kept few: each one is a whole transfer.
+
+#include "MidiUpdateLib/Update.h"
+#include "tests/JackServer.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using testsupport::Bytes;
+using Clock = std::chrono::steady_clock;
+
+Bytes Messages(std::size_t total, std::size_t messageSize, unsigned char seed) {
+    Bytes bytes;
+    while (bytes.size() < total) {
+        bytes.push_back(0xF0);
+        for (std::size_t i = 2; i < messageSize; ++i)
+            bytes.push_back(static_cast<unsigned char>((seed + bytes.size() * 7) & 0x7F));
+        bytes.push_back(0xF7);
+    }
+    return bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// One run of the console program, its output in files.
+class Process {
+public:
+    Process(const std::string& dir, const std::string& label, std::vector<std::string> args)
+        : out(dir + "/" + label + ".out"), err(dir + "/" + label + ".err") {
+        args.insert(args.begin(), MIDI_UPDATER_CLI);
+        pid = fork();
+        if (pid == 0) {
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            std::vector<char*> argv;
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~Process() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+
+    // The exit status, or -1 when it did not end in time (it is then killed).
+    int Wait(std::chrono::seconds limit) {
+        const auto deadline = Clock::now() + limit;
+        while (pid > 0 && Clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    bool WaitForOutput(const std::string& text, std::chrono::seconds limit) {
+        const auto deadline = Clock::now() + limit;
+        while (Clock::now() < deadline) {
+            if (Out().find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    void Interrupt() { kill(pid, SIGINT); }
+    std::string Out() const { return ReadFile(out); }
+    std::string Err() const { return ReadFile(err); }
+
+private:
+    const std::string out;
+    const std::string err;
+    pid_t pid = -1;
+};
+
+class JackEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Ready()) << "jackd did not start:\n" << server.Log();
+        dir = std::filesystem::temp_directory_path() /
+              ("jack-e2e-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // An update for the device "Widget MIDI", paced as fast as JACK takes it.
+    std::string Write(const std::vector<Update::SysExPortion>& portions) {
+        Bytes file;
+        CreateUpdateFileHeader(file, "Widget", Version{1, 5}, "", 0, 0, 0);
+        AddMacPortName(file, "Widget MIDI");
+        AddWindowsPortParameters(file, "win:0:ideal:2048:max:16384:delay:0");
+        for (const auto& portion : portions)
+            AddSysExPortion(file, portion.sysEx, portion.delay);
+        const std::string path = (dir / "widget.upd").string();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), file.size());
+        return path;
+    }
+
+    std::unique_ptr<Process> Device(const std::string& update, std::vector<std::string> words) {
+        std::vector<std::string> args = {"device", "--jack", "Widget MIDI", "--device-expects",
+                                         update};
+        args.insert(args.end(), words.begin(), words.end());
+        return std::make_unique<Process>(dir.string(), "device", args);
+    }
+    std::unique_ptr<Process> Send(const std::string& update) {
+        return std::make_unique<Process>(
+            dir.string(), "send", std::vector<std::string>{"send", update, "--midi", "jack"});
+    }
+
+    // Ends the device and returns its report.
+    static std::string Report(Process& device) {
+        device.Interrupt();
+        EXPECT_EQ(device.Wait(std::chrono::seconds(10)), 0) << device.Out() << device.Err();
+        return device.Out();
+    }
+
+    testsupport::JackServer server;
+    std::filesystem::path dir;
+};
+
+} // namespace
+
+TEST_F(JackEndToEnd, ThreePortionsWithBusyAndErrorReplies) {
+    const std::string update = Write(
+        {{Messages(3000, 100, 1), 200}, {Messages(9000, 3000, 2), 0}, {Messages(500, 50, 3), 0}});
+    auto device = Device(update, {"--device-status", "busy:2,accept,error"});
+    ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
+    auto send = Send(update);
+    EXPECT_EQ(send->Wait(std::chrono::seconds(60)), 4) << send->Out() << send->Err();
+    EXPECT_NE(send->Out().find("There was an error sending the update file."), std::string::npos);
+    EXPECT_NE(send->Out().find("Waiting for device to complete update installation..."),
+              std::string::npos);
+    EXPECT_NE(
+        Report(*device).find("device received 3 portions, 12.2KB, identical to the update file"),
+        std::string::npos);
+}
+
+TEST_F(JackEndToEnd, SilentDeviceConfirmsByItsIdentity) {
+    const std::string update = Write({{Messages(2000, 100, 1), 0}});
+    auto device = Device(update, {"--device-status", "silent", "--device-version", "1.05"});
+    ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
+    auto send = Send(update);
+    EXPECT_EQ(send->Wait(std::chrono::seconds(60)), 0) << send->Out() << send->Err();
+    EXPECT_NE(send->Out().find("The 'Widget' was updated sucessfully to version 1.05."),
+              std::string::npos);
+    const std::string report = Report(*device);
+    EXPECT_NE(report.find("and 1 identity request."), std::string::npos) << report;
+}
+
+TEST_F(JackEndToEnd, DeviceThatAppearsLateOrVanishesBetweenPortions) {
+    const std::string update = Write({{Messages(4000, 200, 1), 0}, {Messages(4000, 200, 2), 0}});
+    {
+        auto send = Send(update); // before the device is there
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        auto device = Device(update, {});
+        EXPECT_EQ(send->Wait(std::chrono::seconds(60)), 0) << send->Out() << send->Err();
+        EXPECT_NE(Report(*device).find("identical to the update file"), std::string::npos);
+    }
+    auto device = Device(update, {"--device-vanishes-after-portion", "1:3000"});
+    ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
+    auto send = Send(update);
+    EXPECT_EQ(send->Wait(std::chrono::seconds(90)), 0) << send->Out() << send->Err();
+    const std::string report = Report(*device);
+    EXPECT_NE(report.find("The device has vanished."), std::string::npos) << report;
+    EXPECT_NE(report.find("device received 2 portions, 7.8KB, identical to the update file"),
+              std::string::npos)
+        << report;
+}
+
+TEST_F(JackEndToEnd, OneMebibyteArrivesWholeAndInOrder) {
+    std::vector<Update::SysExPortion> portions;
+    for (unsigned char p = 0; p < 4; ++p)
+        portions.push_back({Messages(256 * 1024, 256, p), 250});
+    const std::string update = Write(portions);
+    auto device = Device(update, {});
+    ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
+    auto send = Send(update);
+    EXPECT_EQ(send->Wait(std::chrono::seconds(60)), 0) << send->Out() << send->Err();
+    EXPECT_NE(
+        Report(*device).find("device received 4 portions, 1.0MB, identical to the update file"),
+        std::string::npos);
+}
+
+TEST_F(JackEndToEnd, RefusalsComeBeforeAnyByteIsSent) {
+    // A plain SysEx file names no port: refused, with the ports listed, unless --port
+    // names one. A message larger than one JACK event: refused whatever the port.
+    const std::string plain = (dir / "plain.syx").string();
+    const Bytes messages = Messages(3000, 300, 1);
+    std::ofstream(plain, std::ios::binary)
+        .write(reinterpret_cast<const char*>(messages.data()), messages.size());
+    auto device = Device(plain, {});
+    ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
+
+    Process unnamed(dir.string(), "unnamed", {"send", plain, "--midi", "jack"});
+    EXPECT_EQ(unnamed.Wait(std::chrono::seconds(30)), 1);
+    const std::string said = unnamed.Out() + unnamed.Err();
+    EXPECT_NE(said.find("names no MIDI port"), std::string::npos) << said;
+    EXPECT_NE(said.find("Widget MIDI:in"), std::string::npos) << said;
+
+    const std::string huge = Write({{Messages(100000, 100000, 2), 0}});
+    Process oversized(dir.string(), "oversized", {"send", huge, "--midi", "jack"});
+    EXPECT_EQ(oversized.Wait(std::chrono::seconds(30)), 1);
+    EXPECT_NE((oversized.Out() + oversized.Err()).find("100000 bytes"), std::string::npos)
+        << oversized.Out() << oversized.Err();
+
+    Process named(dir.string(), "named",
+                  {"send", plain, "--midi", "jack", "--port", "Widget MIDI"});
+    EXPECT_EQ(named.Wait(std::chrono::seconds(30)), 0) << named.Out() << named.Err();
+    const std::string report = Report(*device);
+    EXPECT_NE(report.find("device received 1 portion, 2.9KB, identical to the update file"),
+              std::string::npos)
+        << report;
+}
