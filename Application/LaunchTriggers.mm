@@ -1,0 +1,3 @@
+#include "Application/LaunchTriggers.h"
+
+void StartLaunchTriggers(LumoAppDelegate*) {}
