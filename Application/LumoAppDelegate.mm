@@ -193,6 +193,7 @@ NSImage* StopIcon() {
     [alert setInformativeText:message];
     [alert addButtonWithTitle:@"Start update"];
     [alert runModal]; // there is no declining: the job goes on
+    NSLog(@"Message read");
 }
 
 - (void)progress:(NSNumber*)value {

@@ -57,9 +57,10 @@ std::unique_ptr<MidiPort> LumoJobHost::CreatePort(const Update& update) {
 void LumoJobHost::ReportFailure(JobFailure kind, const std::string& reason) {
     AutoreleaseScope pool;
     NSString* text = NSStringFromText(midiupdate::JobFailureText(kind, reason));
-    [delegate showAlert:text];
+    // The alert last: where sheets run modally, work queued with it waits until it closes.
     [delegate performSelectorOnMainThread:@selector(error:) withObject:text waitUntilDone:NO];
     [delegate performSelectorOnMainThread:@selector(progress:) withObject:nil waitUntilDone:NO];
+    [delegate showAlert:text];
 }
 
 void LumoJobHost::JobFinished(bool) {

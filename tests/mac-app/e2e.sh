@@ -1,0 +1,231 @@
+#!/usr/bin/env bash
+# The Mac program end to end, on a virtual X display: its test build sends an update to a
+# simulated device that accepts, fails on a file that is no update, refuses a second file
+# and keeps running when asked to quit during an update; the program itself opens a file
+# handed to it at launch. Panels are answered with xdotool as a user would; screenshots
+# of every stage go to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
+#
+# usage: tests/mac-app/e2e.sh BUILD_DIR OUT_DIR
+#   BUILD_DIR holds midi-updater-mac.app and midi-updater-mac-test.app
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+rm -f "$out"/*.png "$out"/*.log
+
+passed=0
+failed=0
+xvfb=""
+gdnc=""
+app=""
+
+# GNUstep keeps its defaults under HOME and its message-port names under TEMP: private
+# ones keep this run apart from the user's and from other runs on the machine.
+private=$(mktemp -d)
+export HOME=$private TEMP=$private
+unset GNUSTEP_USER_ROOT
+
+stop() { # PID: TERM, then KILL if it lingers
+  local pid=$1
+  [ -n "$pid" ] || return 0
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+cleanup() {
+  stop "$app"
+  stop "$gdnc"
+  stop "$xvfb"
+  rm -rf "$private"
+}
+trap cleanup EXIT
+
+check() { # DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "  ok    $what"
+  else
+    failed=$((failed + 1))
+    echo "  FAIL  $what"
+  fi
+}
+
+log=""
+logged() { grep -qF -- "$1" "$log"; }
+wait_logged() { # TEXT SECONDS
+  local deadline=$((SECONDS + $2))
+  until logged "$1"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+wait_logged_regex() { # REGEX SECONDS
+  local deadline=$((SECONDS + $2))
+  until grep -qE -- "$1" "$log"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+
+# Panels are X windows named after their kind ("Alert", "Open"), not their titles.
+panel() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+wait_panel() { # NAME SECONDS
+  local deadline=$((SECONDS + $2))
+  until [ -n "$(panel "$1")" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+  sleep 0.5 # drawn
+}
+answer() { # NAME: press the default button, as a user would with Return
+  local window
+  window=$(panel "$1")
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window" key Return || return 1
+  local deadline=$((SECONDS + 10))
+  while xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -qx "$window"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+shot() { import -window root "$out/$1.png"; }
+
+running() { kill -0 "$app" 2>/dev/null; }
+quit() { kill -TERM "$app" && exited 10; } # SIGTERM goes through the program's own quit
+exited() { # SECONDS
+  local deadline=$((SECONDS + $1))
+  while running; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+  wait "$app"
+  local status=$?
+  app=""
+  [ "$status" -eq 0 ]
+}
+
+launch() { # NAME BUNDLE [ARGUMENTS...]: one run, bounded by the wall clock
+  local name=$1 bundle=$2
+  shift 2
+  log=$out/$name.log
+  local executable
+  executable=$build/$bundle.app/$bundle
+  timeout -k 10 150 "$executable" -GSSuppressAppIcon YES \
+    -NSMenuInterfaceStyle NSMacintoshInterfaceStyle -GSX11HandlesWindowDecorations NO \
+    "$@" >"$log" 2>&1 &
+  app=$!
+  local deadline=$((SECONDS + 30))
+  until xdotool search --onlyvisible --name '^MIDI Updater$' >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+
+# A free display, found by the server itself.
+displayFile=$private/display
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$displayFile" >"$private/xvfb.log" 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do
+  [ -s "$displayFile" ] && break
+  sleep 0.1
+done
+[ -s "$displayFile" ] || { echo "Xvfb did not start"; cat "$private/xvfb.log"; exit 1; }
+export DISPLAY=:$(head -n 1 "$displayFile")
+gdnc --no-fork >"$private/gdnc.log" 2>&1 &
+gdnc=$!
+sleep 0.5
+echo "display $DISPLAY, Xvfb $xvfb, gdnc $gdnc"
+
+# E2E_ONLY=WORD runs only the stages whose title has WORD.
+stage() {
+  [[ -z ${E2E_ONLY:-} || $1 == *"$E2E_ONLY"* ]] || return 1
+  echo "--- $1"
+}
+
+if stage "an update the device accepts"; then
+export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05'
+export MIDI_UPDATER_OPEN=$here/Example.upd
+launch accept midi-updater-mac-test
+check "window shown" running
+check "message panel" wait_panel Alert 20
+shot 1-message
+check "message text" wait_logged "Keep it powered until 100% are sent." 1
+check "message answered" answer Alert
+check "product shown" wait_logged "Product name:   Example Synth" 5
+check "progress measured" wait_logged_regex 'Progress: 0\.[0-9]*[1-9]' 20
+shot 2-progress
+check "completed sheet" wait_panel Alert 60
+shot 3-completed
+check "success text" logged "Completed: The 'Example Synth' was updated sucessfully to version 1.05."
+check "bar full" logged "Progress: 1"
+check "sheet answered" answer Alert
+check "job ended" wait_logged "Update thread done" 10
+check "quits when idle" quit
+stop "$app"
+
+fi
+
+if stage "a file that is no update"; then
+export MIDI_UPDATER_OPEN=$here/NotAnUpdate.upd
+launch bad-file midi-updater-mac-test
+check "failure alert" wait_panel Alert 20
+shot 4-failed
+check "failure text" logged "Alert: Update failed for reason:
+Update file was invalid (bad header)."
+check "failure in status line" logged "Error: Update failed for reason:"
+check "alert answered" answer Alert
+check "job ended" wait_logged "Update thread done" 10
+check "quits when idle" quit
+stop "$app"
+
+fi
+
+if stage "a second file and a quit during an update"; then
+# The device comes late, so the job is still waiting for it when the second file comes.
+export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05 --device-appears-after 9000'
+export MIDI_UPDATER_OPEN=$here/Example.upd MIDI_UPDATER_OPEN_AGAIN=$private/open-again
+launch busy midi-updater-mac-test
+check "message panel" wait_panel Alert 20
+check "message answered" answer Alert
+check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
+touch "$MIDI_UPDATER_OPEN_AGAIN"
+check "second file refused" wait_panel Alert 10
+shot 5-already
+check "refusal text" logged "Alert: Already performing an update."
+check "refusal answered" answer Alert
+kill -TERM "$app"
+check "quit asks" wait_panel Alert 10
+shot 6-quit-asked
+check "kept running" answer Alert
+check "still running" running
+check "completed after all" wait_panel Alert 60
+check "success text" logged "Completed: The 'Example Synth' was updated sucessfully to version 1.05."
+check "sheet answered" answer Alert
+check "quits when idle" quit
+stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
+
+fi
+
+if stage "the program opens a file handed to it"; then
+launch open-file midi-updater-mac -GSFilePath "$here/NotAnUpdate.upd"
+check "failure alert" wait_panel Alert 20
+shot 7-program-open-file
+check "file opened" logged "Update file: $here/NotAnUpdate.upd"
+check "alert answered" answer Alert
+check "quits when idle" quit
+stop "$app"
+fi
+
+echo "screenshots and logs: $out"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
