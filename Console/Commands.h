@@ -71,13 +71,8 @@ int Pack(const PackRequest& request, std::ostream& out, std::ostream& err);
 struct SendRequest {
     std::string path;
     bool simulate = false;
-    std::optional<std::string> deviceName;
-    std::string deviceStatus = "accept";
-    std::optional<std::string> deviceVersion;
-    unsigned int appearsAfter = 0;
-    std::optional<std::string> vanish; // N:MS
-    unsigned long idealChunkSize = 2048;
-    unsigned long maxChunkSize = 16384;
+    // The simulated device, in the words every host takes (Simulator/DeviceOptions.h).
+    std::vector<std::string> deviceWords;
     std::optional<unsigned int> giveUpAfter;
     bool virtualClock = false;
     bool events = false;

@@ -30,16 +30,13 @@ void ConsoleJobHost::ShowImage(const std::vector<unsigned char>& image) {
 }
 
 std::unique_ptr<MidiPort> ConsoleJobHost::CreatePort(const Update& update) {
-    expected.clear();
-    for (const Update::SysExPortion& portion : update.sysExPortions)
-        expected.push_back(portion.sysEx);
-
-    SimulatedDeviceConfig config = simulation.device;
-    if (simulation.deviceName)
-        config.name = *simulation.deviceName;
-    else if (!update.macPortNames.empty())
+    const DeviceOptions& options = simulation.options;
+    SimulatedDeviceConfig config = options.device;
+    if (!options.nameGiven && !update.macPortNames.empty())
         config.name = *update.macPortNames.begin();
-    config.portionSizes = PortionSizes(update);
+    // The device compares against the update's own bytes as they arrive: no copies.
+    config.expected = PortionViews(simulation.expects ? *simulation.expects : update);
+    config.keepReceived = false;
     // Replies arrive on a thread of the device's own, as a driver's would.
     config.ownDeliveryThread = true;
 
@@ -52,8 +49,8 @@ std::unique_ptr<MidiPort> ConsoleJobHost::CreatePort(const Update& update) {
     if (simulation.corruptByte)
         device->CorruptReceivedByte(simulation.corruptByte->first, simulation.corruptByte->second);
 
-    auto port = std::make_unique<SimulatedMidiPort>(*device, simulation.idealChunkSize,
-                                                    simulation.maxChunkSize);
+    auto port =
+        std::make_unique<SimulatedMidiPort>(*device, options.idealChunkSize, options.maxChunkSize);
     return std::make_unique<WatchedPort>(std::move(port), update.macPortNames, config.name, watch);
 }
 
@@ -71,7 +68,7 @@ void ConsoleJobHost::JobFinished(bool) {
 std::optional<IntegrityReport> ConsoleJobHost::Integrity() const {
     if (!device)
         return std::nullopt;
-    return CheckIntegrity(expected, device->ReceivedPortions());
+    return device->Integrity();
 }
 
 } // namespace midiupdate

@@ -4,10 +4,9 @@
 // puts a simulated device behind the port, and remembers how the job ended.
 
 #include "Console/ConsoleDisplay.h"
-#include "Console/Integrity.h"
 #include "Console/TransferWatch.h"
 #include "MidiUpdateLib/UpdateJob.h"
-#include "Simulator/DeviceConfig.h"
+#include "Simulator/DeviceOptions.h"
 #include "Simulator/SimulatedDevice.h"
 
 #include <functional>
@@ -20,10 +19,9 @@ class VirtualClock;
 namespace midiupdate {
 
 struct SimulationSettings {
-    SimulatedDeviceConfig device;
-    std::optional<std::string> deviceName; // none: the first name the update accepts
-    unsigned long idealChunkSize = 2048;
-    unsigned long maxChunkSize = 16384;
+    DeviceOptions options; // without a name given: the first Mac port name of the update
+    // The update the device expects (--device-expects); null: the one being sent.
+    const Update* expects = nullptr;
     VirtualClock* virtualClock = nullptr; // replies in virtual time; null: real time
     // Test-only fault: a byte the device receives wrong (portion index, offset).
     std::optional<std::pair<std::size_t, std::size_t>> corruptByte;
@@ -53,7 +51,7 @@ public:
     bool Finished() const { return finished; }
     bool Failed() const { return failure.has_value(); }
     std::optional<TransferVerdict> Verdict() const { return verdict; }
-    // Once a port was made: what the device received against the file.
+    // Once a port was made: what the device received against the expected update.
     std::optional<IntegrityReport> Integrity() const;
 
 private:
@@ -63,7 +61,6 @@ private:
     const LogLine log;
 
     std::unique_ptr<SimulatedDevice> device; // outlives the job's port
-    Portions expected;
     std::optional<TransferVerdict> verdict;
     std::optional<std::string> failure;
     bool finished = false;

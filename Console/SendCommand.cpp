@@ -5,9 +5,10 @@
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/Update.h"
 #include "MidiUpdateLib/UpdateJob.h"
 #include "MidiUpdateLib/VirtualClock.h"
-#include "Simulator/DeviceConfig.h"
+#include "Simulator/DeviceOptions.h"
 
 #include <CLI/CLI.hpp>
 
@@ -25,25 +26,6 @@ namespace midiupdate {
 namespace {
 
 const unsigned int virtualGiveUp = 24 * 60 * 60 * 1000;
-
-bool ParseChunkSizes(const std::string& text, unsigned long& ideal, unsigned long& max,
-                     std::string& error) {
-    const auto comma = text.find(',');
-    unsigned long long a = 0;
-    unsigned long long b = 0;
-    if (comma == std::string::npos || !ParseDecimal(text.substr(0, comma), 0xFFFFFFFFull, a) ||
-        !ParseDecimal(text.substr(comma + 1), 0xFFFFFFFFull, b)) {
-        error = "chunk sizes must be IDEAL,MAX in bytes, like 2048,16384: " + text;
-        return false;
-    }
-    if (a == 0 || b == 0) {
-        error = "chunk sizes must be at least 1 byte: " + text;
-        return false;
-    }
-    ideal = static_cast<unsigned long>(a);
-    max = static_cast<unsigned long>(b);
-    return true;
-}
 
 std::string Duration(std::uint64_t milliseconds) {
     if (milliseconds < 1000)
@@ -123,7 +105,6 @@ public:
 Command AddSendCommand(CLI::App& program) {
     struct Options {
         SendRequest request;
-        std::optional<std::string> chunkSizes;
     };
     auto options = std::make_shared<Options>();
     SendRequest& r = options->request;
@@ -132,23 +113,34 @@ Command AddSendCommand(CLI::App& program) {
     send->add_option("FILE", r.path, "Update file (.upd) or plain SysEx file (.syx).")->required();
     CLI::Option* simulate =
         send->add_flag("--simulate", r.simulate, "Send to a simulated device instead of MIDI.");
-    const auto device = [&](CLI::Option* option) {
-        option->needs(simulate)->group("Simulated device");
+    // Collected as words, so every host parses them alike (Simulator/DeviceOptions.h).
+    const auto device = [&](const std::string& name, const std::string& placeholder,
+                            const std::string& help) {
+        send->add_option_function<std::string>(
+                name,
+                [options, name](const std::string& value) {
+                    options->request.deviceWords.insert(options->request.deviceWords.end(),
+                                                        {name, value});
+                },
+                help)
+            ->type_name(placeholder)
+            ->needs(simulate)
+            ->group("Simulated device");
     };
-    device(send->add_option("--device-name", r.deviceName,
-                            "The device's port name (default: one the update accepts)."));
-    device(send->add_option("--device-status", r.deviceStatus,
-                            "Replies per portion, the last repeating: accept, error, busy:N, "
-                            "busy, silent, garbage (default accept)."));
-    device(send->add_option("--device-version", r.deviceVersion,
-                            "MAJOR.MINOR the device answers the identity request with "
-                            "(default: it does not answer)."));
-    device(send->add_option("--device-appears-after", r.appearsAfter,
-                            "Milliseconds before the device is there."));
-    device(send->add_option("--device-vanishes-after-portion", r.vanish,
-                            "N:MS: after portion N the device is away for MS milliseconds."));
-    device(send->add_option("--chunk-sizes", options->chunkSizes,
-                            "IDEAL,MAX chunk sizes of the simulated port (default 2048,16384)."));
+    device("--device-name", "NAME", "The device's port name (default: one the update accepts).");
+    device("--device-status", "SCRIPT",
+           "Replies per portion, the last repeating: accept, error, busy:N, busy, silent, "
+           "garbage (default accept).");
+    device("--device-version", "MAJOR.MINOR",
+           "The version the device answers the identity request with (default: it does not "
+           "answer).");
+    device("--device-appears-after", "MS", "Milliseconds before the device is there.");
+    device("--device-vanishes-after-portion", "N:MS",
+           "After portion N the device is away for MS milliseconds.");
+    device("--device-expects", "FILE",
+           "The update whose portions the device expects (default: the one sent).");
+    device("--chunk-sizes", "IDEAL,MAX",
+           "Chunk sizes of the simulated port in bytes (default 2048,16384).");
     send->add_option("--give-up-after", r.giveUpAfter,
                      "Stop waiting for a missing device after this many milliseconds (exit 5).");
     send->add_flag("--virtual-clock", r.virtualClock,
@@ -159,14 +151,6 @@ Command AddSendCommand(CLI::App& program) {
 
     return {send, [options](std::ostream& out, std::ostream& err) {
                 SendRequest request = options->request;
-                if (options->chunkSizes) {
-                    std::string error;
-                    if (!ParseChunkSizes(*options->chunkSizes, request.idealChunkSize,
-                                         request.maxChunkSize, error)) {
-                        err << "send: " << error << '\n';
-                        return exitUsage;
-                    }
-                }
                 request.terminal = &out == &std::cout && isatty(STDOUT_FILENO);
                 winsize size{};
                 if (request.terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col)
@@ -185,29 +169,19 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
 
     SimulationSettings simulation;
     std::string error;
-    if (!ParseStatusScript(request.deviceStatus, simulation.device.script, error) ||
-        (request.vanish && !ParseVanish(*request.vanish, simulation.device.vanishAfterPortion,
-                                        simulation.device.vanishFor, error))) {
+    if (!ParseDeviceOptions(request.deviceWords, simulation.options, error)) {
         err << "send: " << error << '\n';
         return exitUsage;
     }
-    if (request.deviceVersion) {
-        Version version;
-        if (!ParseDeviceVersion(*request.deviceVersion, version, error)) {
+    simulation.corruptByte = request.corruptByte;
+    std::unique_ptr<Update> expects;
+    if (!simulation.options.expectsPath.empty()) {
+        expects = LoadExpectedUpdate(simulation.options.expectsPath, error);
+        if (!expects) {
             err << "send: " << error << '\n';
             return exitUsage;
         }
-        simulation.device.version = version;
-    }
-    simulation.deviceName = request.deviceName;
-    simulation.device.appearsAfter = request.appearsAfter;
-    simulation.idealChunkSize = request.idealChunkSize;
-    simulation.maxChunkSize = request.maxChunkSize;
-    simulation.corruptByte = request.corruptByte;
-    const std::string problem = ConfigProblem(simulation.device);
-    if (!problem.empty()) {
-        err << "send: " << problem << '\n';
-        return exitUsage;
+        simulation.expects = expects.get();
     }
 
     std::ofstream logFile;

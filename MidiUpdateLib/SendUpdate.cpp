@@ -313,6 +313,12 @@ TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
         for (;;) {
             progress.ProgressIndeterminate();
             if (CheckConnected(port)) {
+                // A status the device sent after the last portion's polling had ended
+                // would answer this portion: drop it, through the port's interface, since
+                // some ports keep their own store. A reply arriving from now on counts.
+                if (!port.LastSysEx().empty())
+                    Trace("%s: Discarding a stale reply\n", name.c_str());
+                port.ClearLastSysEx();
                 SendPortion(portion, converter);
                 status = WaitForUpdateToFinish(port, converter);
                 Trace("%s: Disconnecting\n", name.c_str());

@@ -29,6 +29,18 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         value = std::move(replacement);
     }
+    // The value, leaving it empty, in one step: a replacement that comes in between a
+    // copy and an empty would otherwise be lost.
+    T Take() {
+        std::lock_guard<std::mutex> guard(lock);
+        T taken = std::move(value);
+        value = T{};
+        return taken;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> guard(lock);
+        value = T{};
+    }
 
     T value{};
     std::mutex lock;

@@ -18,6 +18,7 @@ namespace {
 
 const unsigned short UPDATE_FILE_FORMAT = 4;
 const char* const SYSEX_MESSAGE_MARK = "<sysex>";
+const char* const TRUNCATED_TEXT = "Update file was truncated. Did it download correctly?";
 
 // Blocks up to this size are read without asking the stream how much it still holds.
 const unsigned int SMALL_BLOCK = 64 * 1024;
@@ -226,11 +227,14 @@ void Update::ReadUpdateFile(std::istream& stream) {
         message = SYSEX_MESSAGE;
 
     if (!stream.good())
-        throw ParseError("Update file was truncated. Did it download correctly?");
+        throw ParseError(TRUNCATED_TEXT);
 
-    // The records run to the end of the file. A tag or byte count that cannot be read
-    // whole is the end, not an error: one to three stray bytes after the last record
-    // are ignored.
+    // The records run to the end of the file. A tag that cannot be read whole is the
+    // end, not an error (old files may carry one to three stray bytes after the last
+    // record); but once a tag has been read, a record cut short means a damaged download,
+    // and sending part of it would flash part of a firmware. A file cut exactly between
+    // records cannot be told: the format has no count or checksum.
+    const auto truncated = [] { return ParseError(TRUNCATED_TEXT); };
     while (!stream.fail()) {
         unsigned int tag = 0;
         if (!Read(stream, tag))
@@ -239,32 +243,20 @@ void Update::ReadUpdateFile(std::istream& stream) {
         unsigned int count = 0;
         if (tag == SYSEX_PORTION_RECORD) {
             if (!Read(stream, count))
-                break;
+                throw truncated();
             SysExPortion portion;
             if (!Read(stream, portion.sysEx, count))
-                throw ParseError("Trucated sysex");
-            // Data complete but delay bytes cut short: the portion is kept with no pause
-            // (never a value made of the bytes that were there), and reading ends.
-            unsigned int delay = 0;
-            if (Read(stream, delay))
-                portion.delay = delay;
+                throw ParseError("Trucated sysex"); // sic: the text users have always seen
+            if (!Read(stream, portion.delay))
+                throw truncated();
             sysExPortions.push_back(std::move(portion));
         } else if (tag == IMAGE_RECORD) {
-            if (!Read(stream, count))
-                break;
-            // A cut-short image is dropped whole: half an image decodes to garbage.
-            std::vector<unsigned char> part;
-            if (!Read(stream, part, count))
-                break;
-            image.insert(image.end(), part.begin(), part.end());
+            if (!Read(stream, count) || !Read(stream, image, count))
+                throw truncated();
         } else if (tag == WINDOWS_PORT_PARAMETERS_RECORD || tag == MAC_PORT_NAMES_RECORD) {
-            if (!Read(stream, count))
-                break;
-            // A cut-short text is not applied: a partial port name could match the
-            // wrong device.
             std::string text;
-            if (!Read(stream, text, count))
-                break;
+            if (!Read(stream, text))
+                throw truncated();
             if (tag == WINDOWS_PORT_PARAMETERS_RECORD)
                 ParseMidiPortWindowsParameters(windowsParameters, text);
             else

@@ -5,6 +5,7 @@
 // the messages the device sends.
 
 #include "MidiUpdateLib/Version.h"
+#include "Simulator/Integrity.h"
 
 #include <cstddef>
 #include <optional>
@@ -50,6 +51,12 @@ struct SimulatedDeviceConfig {
     // Byte counts of the portions to expect, in order; this alone decides where a portion
     // ends. Bytes beyond them are kept as one extra portion that is never answered.
     std::vector<std::size_t> portionSizes;
+    // The expected portions' bytes, owned by the host and valid while bytes arrive. When
+    // given they decide where portions end instead of `portionSizes`, and every byte is
+    // compared with them as it arrives (SimulatedDevice::Integrity).
+    std::vector<ByteView> expected;
+    // Keep every byte that arrives, for ReceivedPortions: a copy as large as the update.
+    bool keepReceived = true;
 
     // Deliver replies on a thread of the device's own (as a platform's receive thread
     // would) instead of on the scheduler's thread.

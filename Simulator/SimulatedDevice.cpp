@@ -7,6 +7,19 @@
 #include <deque>
 #include <thread>
 
+namespace {
+
+std::vector<std::size_t> ExpectedSizes(const SimulatedDeviceConfig& config) {
+    if (config.expected.empty())
+        return config.portionSizes;
+    std::vector<std::size_t> sizes;
+    for (const ByteView& view : config.expected)
+        sizes.push_back(view.size);
+    return sizes;
+}
+
+} // namespace
+
 // Replies still pending on a scheduler when the device goes hold this, not the device:
 // they find it dead and do nothing. Each reply runs holding `lock`, so the destructor
 // waits for one in progress.
@@ -68,7 +81,10 @@ SimulatedDevice::SimulatedDevice(SimulatedDeviceConfig configuration,
                                  std::unique_ptr<ReplyScheduler> replyScheduler)
     : config(std::move(configuration)), identityReply(IdentityReply(config)),
       lifetime(std::make_shared<Lifetime>()), scheduler(std::move(replyScheduler)),
-      createdAt(TimeNow()), portions(config.portionSizes.size() + 1) {
+      createdAt(TimeNow()), sizes(ExpectedSizes(config)), counts(sizes.size() + 1, 0),
+      portions(config.keepReceived ? sizes.size() + 1 : 0) {
+    if (!config.expected.empty())
+        integrity.emplace(config.expected);
     if (config.ownDeliveryThread)
         deliveryThread = std::make_unique<DeliveryThread>();
     const std::string problem = ConfigProblem(config);
@@ -197,22 +213,25 @@ void SimulatedDevice::ReceiveByte(unsigned char byte) {
 }
 
 bool SimulatedDevice::AllPortionsReceived() const {
-    return current == config.portionSizes.size();
+    return current == sizes.size();
 }
 
 void SimulatedDevice::Store(unsigned char byte) {
-    std::vector<unsigned char>& portion = portions[current];
-    if (portion.empty())
+    std::size_t& count = counts[current];
+    if (count == 0)
         ++chain; // a new portion: replies still due for earlier ones are void
-    if (!corruptions.empty() && corruptions.erase({current, portion.size()}) != 0)
+    if (!corruptions.empty() && corruptions.erase({current, count}) != 0)
         byte ^= 0x01;
-    portion.push_back(byte);
+    if (integrity)
+        integrity->Arrived(current, byte);
+    if (config.keepReceived)
+        portions[current].push_back(byte);
+    ++count;
     CompleteReachedPortions();
 }
 
 void SimulatedDevice::CompleteReachedPortions() {
-    while (current < config.portionSizes.size() &&
-           portions[current].size() >= config.portionSizes[current]) {
+    while (current < sizes.size() && counts[current] >= sizes[current]) {
         CompletePortion(current);
         ++current;
     }
@@ -220,14 +239,13 @@ void SimulatedDevice::CompleteReachedPortions() {
 
 void SimulatedDevice::CompletePortion(std::size_t index) {
     Trace("SimulatedDevice: portion %lu received, %lu bytes\n",
-          static_cast<unsigned long>(index + 1),
-          static_cast<unsigned long>(portions[index].size()));
+          static_cast<unsigned long>(index + 1), static_cast<unsigned long>(counts[index]));
     if (config.vanishFor > 0 && config.vanishAfterPortion == index + 1) {
         away = true;
         awaySince = TimeNow();
         Trace("SimulatedDevice: vanishing for %u ms\n", config.vanishFor);
     }
-    if (portions[index].empty())
+    if (counts[index] == 0)
         return; // nothing seen, nothing to answer
     ++chain;
     StatusReply reply;
@@ -322,10 +340,20 @@ void SimulatedDevice::Emit(const std::vector<unsigned char>& message, const std:
 
 std::vector<std::vector<unsigned char>> SimulatedDevice::ReceivedPortions() const {
     std::lock_guard<std::mutex> guard(stateLock);
-    std::vector<std::vector<unsigned char>> received(portions.begin(), portions.begin() + current);
-    if (!portions[current].empty())
-        received.push_back(portions[current]);
+    std::vector<std::vector<unsigned char>> received;
+    for (std::size_t i = 0; i <= current && i < counts.size(); ++i) {
+        if (i == current && counts[i] == 0)
+            break;
+        received.push_back(config.keepReceived ? portions[i] : std::vector<unsigned char>());
+    }
     return received;
+}
+
+std::optional<IntegrityReport> SimulatedDevice::Integrity() const {
+    std::lock_guard<std::mutex> guard(stateLock);
+    if (!integrity)
+        return std::nullopt;
+    return integrity->Report();
 }
 
 std::size_t SimulatedDevice::CompletedPortions() const {
@@ -345,8 +373,10 @@ std::size_t SimulatedDevice::BytesIgnored() const {
 
 void SimulatedDevice::CorruptReceivedByte(std::size_t index, std::size_t offset) {
     std::lock_guard<std::mutex> guard(stateLock);
-    if (index < portions.size() && offset < portions[index].size())
-        portions[index][offset] ^= 0x01;
-    else
+    if (index < counts.size() && offset < counts[index]) {
+        if (config.keepReceived)
+            portions[index][offset] ^= 0x01;
+    } else {
         corruptions.insert({index, offset});
+    }
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -48,14 +49,17 @@ public:
 
     // What arrived, per portion, byte for byte: every portion begun so far, then the
     // extra portion when bytes came beyond the expected ones. An identity request that
-    // comes after all expected portions is not part of any portion.
+    // comes after all expected portions is not part of any portion. Empty portions
+    // unless `keepReceived`.
     std::vector<std::vector<unsigned char>> ReceivedPortions() const;
+    // What arrived against `expected`; none when no expected bytes were given.
+    std::optional<IntegrityReport> Integrity() const;
     std::size_t CompletedPortions() const; // expected portions received in full
     std::size_t IdentityRequests() const;  // how many arrived
     std::size_t BytesIgnored() const;      // arrived while absent
 
-    // Test-only fault: flips the low bit of the byte at `offset` of ReceivedPortions()[index],
-    // now if it has arrived, else as it arrives.
+    // Test-only fault: flips the low bit of the byte at `offset` of portion `index` as it
+    // arrives, or in ReceivedPortions() if it has arrived and is kept.
     void CorruptReceivedByte(std::size_t index, std::size_t offset);
 
 private:
@@ -94,9 +98,12 @@ private:
     mutable bool appeared = false;
     mutable bool away = false;
     unsigned int awaySince = 0;
+    const std::vector<std::size_t> sizes; // where each expected portion ends
+    std::optional<IntegrityCheck> integrity;
     // One per expected portion, then the extra one.
-    std::vector<std::vector<unsigned char>> portions;
-    std::size_t current = 0;             // the portion bytes go to
+    std::vector<std::size_t> counts;
+    std::vector<std::vector<unsigned char>> portions; // only with `keepReceived`
+    std::size_t current = 0;                          // the portion bytes go to
     std::vector<unsigned char> heldBack; // may still turn out to be an identity request
     std::uint64_t chain = 0;             // replies of an older chain are void
     bool inMessage = false;

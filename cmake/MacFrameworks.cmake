@@ -60,3 +60,7 @@ target_link_libraries(MacFoundation INTERFACE Threads::Threads)
 add_subdirectory(Stand-ins/CoreFoundation)
 add_library(MacCoreFoundation INTERFACE)
 target_link_libraries(MacCoreFoundation INTERFACE CoreFoundation_standin)
+
+add_subdirectory(Stand-ins/CoreMIDI)
+add_library(MacCoreMIDI INTERFACE)
+target_link_libraries(MacCoreMIDI INTERFACE CoreMIDI_standin)

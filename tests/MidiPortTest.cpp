@@ -155,3 +155,34 @@ TEST(MidiPort, TheStoreIsSafeBetweenTheReceivingThreadAndTheWorker) {
     // Not every message is seen: one completing between the copy and the clearing is
     // dropped, which the status polling accepts.
 }
+
+TEST(ThreadSafe, TakeHandsEachValueOverOnceWhileItIsBeingReplaced) {
+    ThreadSafe<Bytes> store;
+    const int count = 10000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 1; i <= count; ++i)
+            store.Set(
+                Bytes{static_cast<unsigned char>(i >> 7), static_cast<unsigned char>(i & 0x7F)});
+        done = true;
+    });
+    int last = 0;
+    int outOfOrder = 0;
+    for (bool finished = false; !finished;) {
+        finished = done.load(); // one more look after the writer has ended
+        const Bytes taken = store.Take();
+        if (taken.empty())
+            continue;
+        const int i = (taken[0] << 7) | taken[1];
+        if (i <= last) // taken twice, or torn
+            ++outOfOrder;
+        last = i;
+    }
+    writer.join();
+    EXPECT_EQ(outOfOrder, 0);
+    EXPECT_EQ(last, count);
+    EXPECT_EQ(store.Take(), Bytes{});
+    store.Set(Hex("F0 F7"));
+    store.Clear();
+    EXPECT_EQ(store.Get(), Bytes{});
+}

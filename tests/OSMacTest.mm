@@ -1,14 +1,11 @@
 #include "MidiUpdateLib/OS.h"
+#include "tests/LogCapture.h"
 
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <thread>
-#include <unistd.h>
 
 TEST(MacClock, TimeNowIsTheLow32BitsOfMillisecondsSince2001) {
     // The count is far beyond 32 bits; converting the double straight to 32 bits would
@@ -19,21 +16,7 @@ TEST(MacClock, TimeNowIsTheLow32BitsOfMillisecondsSince2001) {
 }
 
 TEST(MacTrace, GoesToTheLogFromAThreadWithoutAPool) {
-    // The log writes to standard error here; catch it in a file for the time of the call.
-    char path[] = "/tmp/mac-trace-XXXXXX";
-    const int file = mkstemp(path);
-    ASSERT_GE(file, 0);
-    std::fflush(stderr);
-    const int saved = dup(2);
-    dup2(file, 2);
-    std::thread([] { Trace("%s: %u bytes\n", "GotSysEx", 300u); }).join();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    close(file);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    unlink(path);
-    EXPECT_NE(text.str().find("Trace: GotSysEx: 300 bytes"), std::string::npos) << text.str();
+    const std::string log = testsupport::CaptureStandardError(
+        [] { std::thread([] { Trace("%s: %u bytes\n", "GotSysEx", 300u); }).join(); });
+    EXPECT_NE(log.find("Trace: GotSysEx: 300 bytes"), std::string::npos) << log;
 }

@@ -132,9 +132,10 @@ TEST_F(Send, EachDeviceBehaviourGivesItsVerdictAndExitStatus) {
     };
     for (const Case& c : cases) {
         SendRequest request = Request();
-        request.deviceStatus = c.status;
+        request.deviceWords = {"--device-status", c.status};
         if (c.deviceVersion)
-            request.deviceVersion = c.deviceVersion;
+            request.deviceWords.insert(request.deviceWords.end(),
+                                       {"--device-version", c.deviceVersion});
         const Outcome outcome = Run(request);
         const std::string label =
             std::string(c.status) + " / " + (c.deviceVersion ? c.deviceVersion : "no version");
@@ -150,8 +151,7 @@ TEST_F(Send, EachDeviceBehaviourGivesItsVerdictAndExitStatus) {
 
 TEST_F(Send, PlainSysExFileAndTheDevicesVersion) {
     SendRequest request = Request("raw.syx");
-    request.deviceStatus = "silent";
-    request.deviceVersion = "2.00";
+    request.deviceWords = {"--device-status", "silent", "--device-version", "2.00"};
     Outcome outcome = Run(request);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(outcome.Completed(),
@@ -159,7 +159,7 @@ TEST_F(Send, PlainSysExFileAndTheDevicesVersion) {
               "firmware 2.00.");
     EXPECT_TRUE(outcome.Has({{"message", SYSEX_MESSAGE}}));
 
-    request.deviceVersion.reset();
+    request.deviceWords.resize(2);
     outcome = Run(request);
     EXPECT_EQ(outcome.status, 3);
     EXPECT_EQ(outcome.Completed(), NO_REPLY);
@@ -195,14 +195,14 @@ TEST_F(Send, EventsAreTheOnlyOutputAndComeInOrder) {
 
 TEST_F(Send, DeviceThatAppearsLateOrVanishesBetweenPortions) {
     SendRequest late = Request();
-    late.appearsAfter = 180000;
+    late.deviceWords = {"--device-appears-after", "180000"};
     Outcome outcome = Run(late);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_FALSE(outcome.HasStatus("Could not send chunk #1 of 3. Retrying..."));
     EXPECT_NE(outcome.err.find("Virtual time: 3 min"), std::string::npos) << outcome.err;
 
     SendRequest vanishing = Request();
-    vanishing.vanish = "1:40000";
+    vanishing.deviceWords = {"--device-vanishes-after-portion=1:40000"};
     outcome = Run(vanishing);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_TRUE(outcome.HasStatus("Could not send chunk #2 of 3. Retrying..."));
@@ -212,7 +212,7 @@ TEST_F(Send, DeviceThatAppearsLateOrVanishesBetweenPortions) {
 
 TEST_F(Send, GivingUpOnADeviceThatNeverAppears) {
     SendRequest request = Request();
-    request.deviceName = "Some Other Port"; // not a name the update accepts
+    request.deviceWords = {"--device-name", "Some Other Port"}; // not a name the update accepts
     request.giveUpAfter = 60000;
     const Outcome outcome = Run(request);
     EXPECT_EQ(outcome.status, 5);
@@ -227,8 +227,7 @@ TEST_F(Send, AnUnnamedDeviceIsNeverAskedAndVirtualTimeDoesNotWaitForEver) {
     CreateUpdateFileHeader(empty, "Widget", Version{1, 5}, "", 0, 0, 0);
     Write("empty.upd", empty);
     SendRequest request = Request("empty.upd");
-    request.deviceName = "Some Other Port";
-    request.deviceVersion = "1.05";
+    request.deviceWords = {"--device-name", "Some Other Port", "--device-version", "1.05"};
     Outcome outcome = Run(request);
     EXPECT_EQ(outcome.status, 3);
     EXPECT_EQ(outcome.Completed(), NO_REPLY);
@@ -250,6 +249,16 @@ TEST_F(Send, IntegrityCheckCatchesACorruptedByte) {
     EXPECT_NE(outcome.err.find("portion 2 differs from the update file at byte 2500"),
               std::string::npos)
         << outcome.err;
+
+    // A device that expects another update tells the first difference from it.
+    request = Request();
+    request.deviceWords = {"--device-expects", Path("raw.syx")};
+    const Outcome other = Run(request);
+    EXPECT_EQ(other.status, 6);
+    EXPECT_NE(other.err.find("device received 2 portions, 8.5KB; portion 1 differs from the "
+                             "update file at byte 1 (file 0x0b, device 0x08)"),
+              std::string::npos)
+        << other.err;
 }
 
 TEST_F(Send, RejectedFilesAndBadArguments) {
@@ -277,9 +286,18 @@ TEST_F(Send, RejectedFilesAndBadArguments) {
     EXPECT_EQ(console({"--device-status", "error"}), 2);
 
     for (auto change : std::vector<std::function<void(SendRequest&)>>{
-             [](SendRequest& r) { r.deviceStatus = "accept,maybe"; },
-             [](SendRequest& r) { r.deviceVersion = "1.5.3"; },
-             [](SendRequest& r) { r.vanish = "2"; },
+             [](SendRequest& r) {
+                 r.deviceWords = {"--device-status", "accept,maybe"};
+             },
+             [](SendRequest& r) {
+                 r.deviceWords = {"--device-version", "1.5.3"};
+             },
+             [](SendRequest& r) {
+                 r.deviceWords = {"--device-vanishes-after-portion", "2"};
+             },
+             [](SendRequest& r) {
+                 r.deviceWords = {"--device-expects", "missing.upd"};
+             },
          }) {
         SendRequest request = Request();
         change(request);

@@ -1,6 +1,7 @@
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/PlatformForm.h"
 #include "MidiUpdateLib/VirtualClock.h"
+#include "Simulator/DeviceOptions.h"
 #include "Simulator/SimulatedDevice.h"
 #include "Simulator/SimulatedMidiPort.h"
 #include "tests/TestSupport.h"
@@ -387,6 +388,44 @@ TEST(SimulatedDevice, CorruptsAByteBeforeOrAfterItArrives) {
               (std::vector<Bytes>{Hex("F0 10 21 F7"), Hex("F0 30 40 F6")}));
 }
 
+// What arrives is judged against the expected bytes as it arrives, without a copy.
+TEST(SimulatedDevice, ComparesWithTheExpectedPortionsAsTheyArrive) {
+    const Bytes one = Hex("F0 10 20 F7");
+    const Bytes two = Hex("F0 30 F7");
+    const struct {
+        const char* label;
+        Bytes stream;
+        std::string text;
+    } cases[] = {
+        {"identical", Join({one, two}),
+         "device received 2 portions, 7 bytes, identical to the update file"},
+        {"byte differs", Join({one, Hex("F0 31 F7")}),
+         "device received 2 portions, 7 bytes; portion 2 differs from the update file at byte 1 "
+         "(file 0x30, device 0x31)"},
+        {"cut short", Join({one, Hex("F0")}),
+         "device received 2 portions, 5 bytes; portion 2: the device received 1 of its 3 bytes"},
+        {"portion missing", one,
+         "device received 1 portion, 4 bytes; the update file has 2 portions"},
+        {"bytes beyond", Join({one, two, Hex("00 00")}),
+         "device received 3 portions, 9 bytes; 2 bytes arrived beyond the update file's portions"},
+    };
+    for (const auto& c : cases) {
+        SimulatedDeviceConfig config = Config({});
+        config.expected = {{one.data(), one.size()}, {two.data(), two.size()}};
+        config.keepReceived = false;
+        Rig rig(config);
+        rig.Send(c.stream);
+        const std::optional<IntegrityReport> report = rig.device->Integrity();
+        ASSERT_TRUE(report) << c.label;
+        EXPECT_EQ(report->text, c.text) << c.label;
+        EXPECT_EQ(report->identical, c.label == std::string("identical")) << c.label;
+        EXPECT_EQ(rig.device->ReceivedPortions().size(), report->portions) << c.label;
+        for (const Bytes& kept : rig.device->ReceivedPortions())
+            EXPECT_TRUE(kept.empty()) << c.label;
+    }
+    EXPECT_FALSE(Rig(Config({4})).device->Integrity()); // sizes alone: nothing to compare
+}
+
 TEST(SimulatedDevice, DestructionCancelsPendingReplies) {
     for (bool ownThread : {false, true}) {
         SCOPED_TRACE(ownThread ? "own delivery thread" : "delivered by the sleeper");
@@ -501,6 +540,69 @@ TEST(DeviceConfigTexts, ParseOrExplain) {
         std::string error;
         const bool ok = ParseVanish(c.text, portion, milliseconds, error);
         EXPECT_EQ(ok ? Format("%u %u", portion, milliseconds) : error, c.expected) << c.text;
+    }
+}
+
+TEST(DeviceOptions, ParseTheWordsEveryHostTakes) {
+    const auto describe = [](const DeviceOptions& o) {
+        return Format("%s%s %s %s %u %u:%u %s %lu,%lu", o.device.name.c_str(),
+                      o.nameGiven ? "(given)" : "", StatusScriptText(o.device.script).c_str(),
+                      o.device.version ? o.device.version->ToString().c_str() : "-",
+                      o.device.appearsAfter, o.device.vanishAfterPortion, o.device.vanishFor,
+                      o.expectsPath.c_str(), o.idealChunkSize, o.maxChunkSize);
+    };
+    const struct {
+        std::vector<std::string> words;
+        std::string expected; // describe() of the result, or the error
+    } cases[] = {
+        {{}, "Simulated Device  - 0 0:0  2048,16384"},
+        {{"--device-name", "Widget Port", "--device-status=busy:2,error", "--device-version",
+          "1.05", "--device-appears-after", "500", "--device-vanishes-after-portion", "2:3000",
+          "--device-expects", "Z:\\fw.upd", "--chunk-sizes", "256,1024"},
+         "Widget Port(given) busy:2,error 1.05 500 2:3000 Z:\\fw.upd 256,1024"},
+        {{"--device-colour", "red"}, "unknown device option '--device-colour'"},
+        {{"widget"}, "unexpected word 'widget' (device options start with --)"},
+        {{"--device-version"}, "--device-version needs a value"},
+        {{"--device-appears-after", "-1"},
+         "--device-appears-after needs milliseconds from 0 to 4294967295, not '-1'"},
+        {{"--chunk-sizes", "0,5"}, "chunk sizes must be at least 1 byte: 0,5"},
+        {{"--chunk-sizes", "5"}, "chunk sizes must be IDEAL,MAX in bytes, like 2048,16384: 5"},
+        {{"--device-expects="}, "--device-expects needs a file"},
+        {{"--device-status", "maybe"},
+         "unknown status reply 'maybe' (use accept, error, busy, busy:N, silent or garbage)"},
+    };
+    for (const auto& c : cases) {
+        DeviceOptions options;
+        std::string error;
+        const bool ok = ParseDeviceOptions(c.words, options, error);
+        EXPECT_EQ(ok ? describe(options) : error, c.expected) << ::testing::PrintToString(c.words);
+    }
+
+    const struct {
+        std::string text;
+        std::vector<std::string> words; // empty with `error` for a refusal
+        std::string error;
+    } splits[] = {
+        {"  --device-status accept\t--device-version 1.05 \n",
+         {"--device-status", "accept", "--device-version", "1.05"},
+         ""},
+        {"--device-expects 'Z:\\tmp\\my files\\fw.upd'",
+         {"--device-expects", "Z:\\tmp\\my files\\fw.upd"},
+         ""},
+        {"\"a \\\" \\$ \\x\" b\\ c d\\\\e", {"a \" $ \\x", "b c", "d\\e"}, ""},
+        {"'' x''y \"\"", {"", "xy", ""}, ""},
+        {"a\\\nb", {"ab"}, ""},
+        {"'open", {}, "unclosed ' in: 'open"},
+        {"\"open", {}, "unclosed \" in: \"open"},
+        {"end\\", {}, "a trailing backslash in: end\\"},
+    };
+    for (const auto& c : splits) {
+        std::vector<std::string> words{"old"};
+        std::string error;
+        const bool ok = SplitShellWords(c.text, words, error);
+        EXPECT_EQ(ok, c.error.empty()) << c.text;
+        EXPECT_EQ(words, ok ? c.words : std::vector<std::string>{"old"}) << c.text; // kept on error
+        EXPECT_EQ(error, c.error) << c.text;
     }
 }
 

@@ -113,9 +113,9 @@ TEST(SysExSender, OnePortionFromStartToVerdict) {
                 // the verdict
                 "Progress 1", "Status: MIDI update sent successfully.",
                 "Completed: The 'Widget' was updated sucessfully to version 1.05."}));
-    EXPECT_EQ(port.Calls(),
-              (Events{"IsConnected", "IsConnected", "IsConnected", "IdealChunkSize", "MaxChunkSize",
-                      "Send 4", "IsConnected", "LastSysEx", "ClearLastSysEx", "Disconnect"}));
+    EXPECT_EQ(port.Calls(), (Events{"IsConnected", "IsConnected", "IsConnected", "LastSysEx",
+                                    "ClearLastSysEx", "IdealChunkSize", "MaxChunkSize", "Send 4",
+                                    "IsConnected", "LastSysEx", "ClearLastSysEx", "Disconnect"}));
     EXPECT_EQ(clock.Sleeps(), Pause(1500));
 
     const std::string send = midiupdate::TraceName("SysExSender", "Send");
@@ -130,7 +130,9 @@ TEST(SysExSender, EachPortionReportsItsShareOfTheWhole) {
     ScopedClock installed(clock);
     FakeMidiPort port;
     port.idealChunkSize = port.maxChunkSize = 100;
-    port.lastSysExAnswers = {failed, accepted}; // only the last portion's status counts
+    // Each portion's stale store is emptied before it, then polled: only the last portion's
+    // status counts.
+    port.lastSysExAnswers = {none, failed, none, accepted};
     RecordingProgress progress;
     Update update = MakeUpdate({{Bytes(700, 0x11), 0}, {Bytes(300, 0x22), 0}});
 
@@ -230,6 +232,25 @@ TEST(SysExSender, ChoosesTheVerdictFromTheLastStatusOrTheIdentityReply) {
                   enquired ? "Verifying update status..." : "MIDI update sent successfully.")
             << c.what;
     }
+}
+
+// The store survives Disconnect: a status for portion 1 that comes after its polling
+// ended must not answer portion 2.
+TEST(SysExSender, AStaleStatusDoesNotAnswerTheNextPortion) {
+    testsupport::TraceCapture trace;
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    FakeMidiPort port;                                   // no script: the store answers
+    clock.Schedule(15000, [&] { port.Feed(accepted); }); // polling ends at 12 s, pause at 20 s
+    RecordingProgress progress;
+    Update update = MakeUpdate({{Hex("F0 01 F7"), 8000}, {Hex("F0 02 F7"), 0}});
+
+    SimpleSysExSender sender(port);
+    EXPECT_EQ(sender.Send(update, progress), TransferVerdict::Unconfirmed);
+    EXPECT_EQ(progress.Completions(),
+              Events{"The update has been sent. Please check your device for update status."});
+    EXPECT_TRUE(trace.Contains(midiupdate::TraceName("SysExSender", "Send") +
+                               ": Discarding a stale reply\n"));
 }
 
 TEST(SysExSender, WithoutPortionsTheEnquiryDecides) {

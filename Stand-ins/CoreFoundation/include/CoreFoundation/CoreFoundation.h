@@ -44,8 +44,14 @@ enum {
 };
 
 // A string that lives as long as the program, as the framework's constant strings do.
+// In Objective-C it is made by the compiler, so constants of static storage need no code
+// before the runtime has started.
 CFStringRef __CFStringMakeConstantString(const char* cString);
+#ifdef __OBJC__
+#define CFSTR(cString) ((CFStringRef) @"" cString "")
+#else
 #define CFSTR(cString) __CFStringMakeConstantString("" cString "")
+#endif
 
 CFTypeRef CFRetain(CFTypeRef object);
 void CFRelease(CFTypeRef object);

@@ -1,0 +1,306 @@
+#include "Application/CoreMidiPort.h"
+
+#include <CoreFoundation/CoreFoundation.h>
+#import <Foundation/Foundation.h>
+
+#include <cassert>
+
+namespace {
+
+// The job's thread and CoreMIDI's thread have no autorelease pool of their own.
+class Pool {
+public:
+    Pool() : pool([[NSAutoreleasePool alloc] init]) {}
+    ~Pool() { [pool drain]; }
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+
+private:
+    NSAutoreleasePool* pool;
+};
+
+void LogError(NSString* label, OSStatus status) {
+    NSError* error = [NSError errorWithDomain:NSMachErrorDomain code:status userInfo:nil];
+    NSLog(@"Error (%@): %u:%@", label, static_cast<unsigned>(status), error);
+}
+
+void Release(CFTypeRef object) {
+    if (object != NULL)
+        CFRelease(object);
+}
+
+// A packet holds at most this many bytes: its length field has 16 bits.
+const unsigned long packetLimit = 65536;
+// Room for the list's and the packet's headers in front of the data.
+const unsigned long packetListSlack = 100;
+
+} // namespace
+
+CoreMidiPort::CoreMidiPort(const std::set<std::string>& names) : portNames(names) {
+    Pool pool;
+    NSLog(@"%s", "CoreMidiPort");
+    sysExCollector.onComplete = &CoreMidiPort::GotSysExFn;
+    sysExCollector.context = this;
+
+    OSStatus status = MIDIClientCreate(CFSTR("MIDI Updater"), NULL, NULL, &client);
+    if (status != noErr)
+        LogError(@"Creating MIDI client", status);
+    status = MIDIOutputPortCreate(client, CFSTR("MIDI Updater Port"), &outputPort);
+    if (status != noErr)
+        LogError(@"Create output MIDI port", status);
+    status = MIDIInputPortCreate(client, CFSTR("MIDI Updater Input Port"),
+                                 &CoreMidiPort::MIDIReadFn, this, &inputPort);
+    if (status != noErr)
+        LogError(@"Create input MIDI port", status);
+}
+
+CoreMidiPort::~CoreMidiPort() {
+    Pool pool;
+    NSLog(@"%s", "~CoreMidiPort");
+    DisposeOfEndpoint();
+    // Once the input port is gone CoreMIDI calls MIDIReadFn no more, so the members it
+    // touches may go after it.
+    if (outputPort != 0) {
+        const OSStatus status = MIDIPortDispose(outputPort);
+        if (status != noErr)
+            LogError(@"Dispose MIDI port", status);
+    }
+    if (inputPort != 0) {
+        const OSStatus status = MIDIPortDispose(inputPort);
+        if (status != noErr)
+            LogError(@"Dispose MIDI port", status);
+    }
+    if (client != 0) {
+        const OSStatus status = MIDIClientDispose(client);
+        if (status != noErr)
+            LogError(@"Dispose MIDI client", status);
+    }
+}
+
+bool CoreMidiPort::IsRecognisedPort(NSString* name) const {
+    const char* text = [name UTF8String];
+    if (text == NULL)
+        return false;
+    return portNames.empty() || portNames.count(text) != 0;
+}
+
+bool CoreMidiPort::EndpointHasRightName(MIDIEndpointRef candidate) {
+    if (candidate == 0)
+        return false;
+    Pool pool;
+    CFStringRef name = NULL;
+    CFStringRef manufacturer = NULL;
+    CFStringRef displayName = NULL;
+    MIDIObjectGetStringProperty(candidate, kMIDIPropertyName, &name);
+    MIDIObjectGetStringProperty(candidate, kMIDIPropertyManufacturer, &manufacturer);
+    const OSStatus status =
+        MIDIObjectGetStringProperty(candidate, kMIDIPropertyDisplayName, &displayName);
+    bool recognised = false;
+    if (status != noErr) {
+        LogError(@"Getting dest name", status);
+    } else if (IsRecognisedPort((NSString*)name) || IsRecognisedPort((NSString*)displayName)) {
+        NSLog(@"%s:   Name=%@:%@ recognised", "EndpointHasRightName", (NSString*)name,
+              (NSString*)displayName);
+        recognised = true;
+    } else {
+        NSLog(@"%s:   (%@:%@:%@) not recognised", "EndpointHasRightName", (NSString*)name,
+              (NSString*)manufacturer, (NSString*)displayName);
+    }
+    Release(name);
+    Release(manufacturer);
+    Release(displayName);
+    return recognised;
+}
+
+void CoreMidiPort::FindEndpoint() {
+    DisposeOfEndpoint();
+    Pool pool;
+    NSLog(@"%s: Looking for output port", "FindEndpoint");
+    for (ItemCount index = 0; index < MIDIGetNumberOfDestinations(); ++index) {
+        const MIDIEndpointRef destination = MIDIGetDestination(index);
+        if (EndpointHasRightName(destination)) {
+            endpoint = destination;
+            break;
+        }
+    }
+    if (endpoint == 0)
+        return;
+
+    NSLog(@"%s: Looking for input port", "FindEndpoint");
+    for (ItemCount index = 0; index < MIDIGetNumberOfSources(); ++index) {
+        const MIDIEndpointRef candidate = MIDIGetSource(index);
+        if (EndpointHasRightName(candidate)) {
+            source = candidate;
+            break;
+        }
+    }
+    if (source != 0) {
+        NSLog(@"%s: Connecting input port", "FindEndpoint");
+        const OSStatus status = MIDIPortConnectSource(inputPort, source, this);
+        if (status != noErr)
+            LogError(@"Connecting input", status);
+        else
+            NSLog(@"Connected Input port");
+    } else {
+        NSLog(@"Couldn't find a matching input endpoint");
+    }
+}
+
+bool CoreMidiPort::IsConnected() {
+    if (endpoint == 0)
+        FindEndpoint();
+    if (endpoint == 0)
+        return false;
+    Pool pool;
+    SInt32 offline = 0;
+    const OSStatus status = MIDIObjectGetIntegerProperty(endpoint, kMIDIPropertyOffline, &offline);
+    if (status != noErr) {
+        LogError(@"Getting offline properties", status);
+        DisposeOfEndpoint();
+        return false;
+    }
+    if (offline != 0) {
+        NSLog(@"Entity offline=%d", static_cast<int>(offline));
+        DisposeOfEndpoint();
+    }
+    return endpoint != 0;
+}
+
+void CoreMidiPort::Disconnect() {
+    DisposeOfEndpoint();
+}
+
+void CoreMidiPort::DisposeOfEndpoint() {
+    if (source != 0)
+        MIDIPortDisconnectSource(inputPort, source);
+    endpoint = 0;
+    // A message from before the disconnection is not an answer to anything after it.
+    receivedSysEx.Clear();
+}
+
+void CoreMidiPort::Send(const unsigned char* data, unsigned long size) {
+    Pool pool;
+    NSLog(@"%s(%u bytes to core MIDI)", "Send", static_cast<unsigned>(size));
+    if (size >= packetLimit) {
+        // Cut to 16 bits, the length would send a fragment and skip the rest unnoticed.
+        NSLog(@"%s: %lu bytes do not fit one MIDI packet; nothing sent", "Send", size);
+        return;
+    }
+    // On the stack, sized for the largest packet: no allocation per chunk.
+    alignas(8) Byte buffer[packetLimit + packetListSlack];
+    MIDIPacketList* list = reinterpret_cast<MIDIPacketList*>(buffer);
+    MIDIPacket* packet = MIDIPacketListInit(list);
+    packet = MIDIPacketListAdd(list, size + packetListSlack, packet, 0, size, data);
+    if (packet == NULL) {
+        NSLog(@"%s: packet list too small for %lu bytes; nothing sent", "Send", size);
+        return;
+    }
+    const OSStatus status = MIDISend(outputPort, endpoint, list);
+    if (status != noErr)
+        LogError(@"Sending MIDI", status);
+}
+
+std::vector<unsigned char> CoreMidiPort::ReceiveSysEx(unsigned int, const unsigned char*,
+                                                      unsigned long) {
+    return {};
+}
+
+std::vector<unsigned char> CoreMidiPort::LastSysEx() {
+    return receivedSysEx.Take();
+}
+
+void CoreMidiPort::MIDIReadFn(const MIDIPacketList* packets, void* readRefCon, void* connRefCon) {
+    static_cast<CoreMidiPort*>(connRefCon)->MidiRead(packets, readRefCon);
+}
+
+void CoreMidiPort::MidiRead(const MIDIPacketList* packets, void*) {
+    const MIDIPacket* packet = &packets->packet[0];
+    for (UInt32 n = 0; n < packets->numPackets; ++n) {
+        for (UInt16 i = 0; i < packet->length; ++i)
+            sysExCollector.Add(packet->data[i]);
+        packet = MIDIPacketNext(packet);
+    }
+}
+
+void CoreMidiPort::GotSysExFn(void* context) {
+    static_cast<CoreMidiPort*>(context)->GotSysEx();
+}
+
+void CoreMidiPort::GotSysEx() {
+    assert(sysExCollector.HasSysEx());
+    const std::vector<unsigned char>& message = sysExCollector.message;
+    receivedSysEx.Set(message);
+    Pool pool;
+    NSLog(@"%s: %u bytes", "GotSysEx", static_cast<unsigned>(message.size()));
+}
+
+void ListInterfaces() {
+    Pool pool;
+    const char* const name = "ListInterfaces";
+    NSLog(@"%s: # external devices=%u", name,
+          static_cast<unsigned>(MIDIGetNumberOfExternalDevices()));
+    NSLog(@"%s: # devices=%u", name, static_cast<unsigned>(MIDIGetNumberOfDevices()));
+    NSLog(@"%s: # sources=%u", name, static_cast<unsigned>(MIDIGetNumberOfSources()));
+    NSLog(@"%s: # destinations=%u", name, static_cast<unsigned>(MIDIGetNumberOfDestinations()));
+
+    MIDIClientRef client = 0;
+    OSStatus status = MIDIClientCreate(CFSTR("MIDI Updater"), NULL, NULL, &client);
+    if (status != noErr)
+        LogError(@"Creating MIDI client", status);
+
+    const ItemCount externalDevices = MIDIGetNumberOfExternalDevices();
+    for (ItemCount index = 0; index < externalDevices; ++index) {
+        NSLog(@"%s: index %u", name, static_cast<unsigned>(index));
+        MIDIGetDevice(index);
+    }
+
+    const ItemCount destinations = MIDIGetNumberOfDestinations();
+    for (ItemCount index = 0; index < destinations; ++index) {
+        const MIDIEndpointRef destination = MIDIGetDestination(index);
+        if (destination == 0)
+            continue;
+        NSLog(@"%s:   destination index %u", name, static_cast<unsigned>(index));
+
+        CFStringRef endpointName = NULL;
+        status = MIDIObjectGetStringProperty(destination, kMIDIPropertyName, &endpointName);
+        if (status != noErr) {
+            LogError(@"Getting dest name", status);
+        } else {
+            NSLog(@"Name=%@", (NSString*)endpointName);
+            CFRelease(endpointName);
+        }
+
+        CFPropertyListRef properties = NULL;
+        status = MIDIObjectGetProperties(destination, &properties, true);
+        if (status != noErr) {
+            LogError(@"Getting properties", status);
+        } else {
+            NSLog(@"Properties=%@", (id)properties);
+            CFRelease(properties);
+        }
+
+        MIDIEntityRef entity = 0;
+        CFPropertyListRef entityProperties = NULL;
+        status = MIDIEndpointGetEntity(destination, &entity);
+        if (status == noErr)
+            status = MIDIObjectGetProperties(entity, &entityProperties, true);
+        if (status != noErr) {
+            LogError(@"Getting entity properties", status);
+        } else {
+            NSLog(@"Entity properties=%@", (id)entityProperties);
+            CFRelease(entityProperties);
+        }
+
+        SInt32 offline = 0;
+        status = MIDIObjectGetIntegerProperty(destination, kMIDIPropertyOffline, &offline);
+        if (status != noErr)
+            LogError(@"Getting offline properties", status);
+        else
+            NSLog(@"Entity offline=%d", static_cast<int>(offline));
+        NSLog(@"Done");
+    }
+
+    if (client != 0)
+        MIDIClientDispose(client);
+    NSLog(@"Found all interfaces");
+}
