@@ -2,8 +2,8 @@
 
 #include "Application/AutoreleaseScope.h"
 #include "Application/CoreMidiPort.h"
-#include "Application/LaunchTriggers.h"
 #include "Application/LumoJobHost.h"
+#include "Application/TestHooks.h"
 #include "Application/TextBridge.h"
 #include "MidiUpdateLib/UpdateJob.h"
 #include "MidiUpdateLib/Version.h"
@@ -170,6 +170,9 @@ NSImage* StopIcon() {
     {
         LumoJobHost host(self);
         RunUpdateJob(TextFromNSString(path), host);
+        const std::string report = DeviceReport();
+        if (!report.empty())
+            host.Log("Device: " + report);
     }
     NSLog(@"Update thread releasing pool...");
     [pool release];

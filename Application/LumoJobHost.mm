@@ -2,8 +2,11 @@
 
 #include "Application/AutoreleaseScope.h"
 #include "Application/CoreMidiPort.h"
+#include "Application/TestHooks.h"
 #include "Application/TextBridge.h"
 #include "MidiUpdateLib/PlatformForm.h"
+
+#include <stdexcept>
 
 #import "Application/LumoAppDelegate.h"
 
@@ -51,6 +54,11 @@ void LumoJobHost::TransferStarting() {
 }
 
 std::unique_ptr<MidiPort> LumoJobHost::CreatePort(const Update& update) {
+    std::string error;
+    if (!PrepareDevice(update, error)) {
+        Log(error);
+        throw std::runtime_error(error);
+    }
     return std::make_unique<CoreMidiPort>(update.macPortNames);
 }
 

@@ -30,7 +30,6 @@ set(macAppSources
   ${macAppDir}/LumoAppDelegateUpdateProgress.mm
   ${macAppDir}/LumoJobHost.mm
   ${macAppDir}/TextBridge.mm
-  ${macAppDir}/CoreMidiPort.mm
 )
 if(NOT APPLE)
   list(APPEND macAppSources ${macAppDir}/GNUstepCompatibility.mm)
@@ -43,12 +42,11 @@ set(macAppResources
   ${macAppDir}/Resources/AppIcon.icns
 )
 
-# name: the executable and bundle; triggers: LaunchTriggers.mm or LaunchTriggers_Test.mm;
-# coreMidi: the target that supplies CoreMIDI (its headers differ between the framework
-# and the stand-in, so each bundle compiles the sources itself).
-function(midiupdater_mac_bundle name triggers coreMidi)
-  add_executable(${name} MACOSX_BUNDLE ${macAppSources} ${macAppDir}/${triggers})
-  target_link_libraries(${name} PRIVATE MidiUpdateLib MacAppKit ${coreMidi})
+# name: the executable and bundle; hooks: TestHooks.mm for the program,
+# TestHooks_Simulated.mm for the test build.
+function(midiupdater_mac_bundle name hooks)
+  add_executable(${name} MACOSX_BUNDLE ${macAppSources} ${macAppDir}/${hooks})
+  target_link_libraries(${name} PRIVATE CoreMidiPort MidiUpdateLib MacAppKit)
 
   set(BUNDLE_NAME "${macAppName}")
   set(BUNDLE_EXECUTABLE "${name}")
@@ -84,12 +82,10 @@ function(midiupdater_mac_bundle name triggers coreMidi)
   endif()
 endfunction()
 
-if(APPLE)
-  midiupdater_mac_bundle(midi-updater-mac LaunchTriggers.mm MacCoreMIDI)
-else()
-  # No CoreMIDI here but the stand-in.
-  midiupdater_mac_bundle(midi-updater-mac LaunchTriggers.mm CoreMIDI_standin)
-endif()
+# Here CoreMIDI is the stand-in for both; on a Mac the test build is not made, as the
+# stand-ins are built only where the frameworks are absent.
+midiupdater_mac_bundle(midi-updater-mac TestHooks.mm)
 if(TARGET CoreMIDI_standin)
-  midiupdater_mac_bundle(midi-updater-mac-test LaunchTriggers_Test.mm CoreMIDI_standin)
+  midiupdater_mac_bundle(midi-updater-mac-test TestHooks_Simulated.mm)
+  target_link_libraries(midi-updater-mac-test PRIVATE CoreMIDI_standin)
 endif()

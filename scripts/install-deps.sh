@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
   gobjc++ libgnustep-base-dev gnustep-base-runtime
+  libgnustep-gui-dev gnustep-gui-runtime gnustep-back0.29 xvfb xdotool imagemagick procps
 )
 
 missing=()

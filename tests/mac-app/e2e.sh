@@ -56,6 +56,7 @@ check() { # DESCRIPTION COMMAND...
   else
     failed=$((failed + 1))
     echo "  FAIL  $what"
+    [ -z "$log" ] || tail -n 5 "$log" | sed 's/^/        /'
   fi
 }
 
@@ -100,7 +101,10 @@ answer() { # NAME: press the default button, as a user would with Return
 shot() { import -window root "$out/$1.png"; }
 
 running() { kill -0 "$app" 2>/dev/null; }
-quit() { kill -TERM "$app" && exited 10; } # SIGTERM goes through the program's own quit
+# SIGTERM goes through the program's own quit. It goes to the program, not to `timeout`,
+# which would pass it on and then kill the program if it asked the user first.
+ask_to_quit() { kill -TERM "$(pgrep -P "$app")"; }
+quit() { ask_to_quit && exited 10; }
 exited() { # SECONDS
   local deadline=$((SECONDS + $1))
   while running; do
@@ -169,6 +173,8 @@ check "success text" logged "Completed: The 'Example Synth' was updated sucessfu
 check "bar full" logged "Progress: 1"
 check "sheet answered" answer Alert
 check "job ended" wait_logged "Update thread done" 10
+shot 3-done
+check "device got every byte" logged "Device: device received 2 portions, 21.7KB, identical"
 check "quits when idle" quit
 stop "$app"
 
@@ -202,7 +208,7 @@ check "second file refused" wait_panel Alert 10
 shot 5-already
 check "refusal text" logged "Alert: Already performing an update."
 check "refusal answered" answer Alert
-kill -TERM "$app"
+ask_to_quit
 check "quit asks" wait_panel Alert 10
 shot 6-quit-asked
 check "kept running" answer Alert

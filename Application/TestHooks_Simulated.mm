@@ -1,4 +1,6 @@
-#include "Application/LaunchTriggers.h"
+#include "Application/TestHooks.h"
+
+#include "Stand-ins/CoreMIDI/Simulation.h"
 
 #include <cstdlib>
 
@@ -65,4 +67,12 @@ void StartLaunchTriggers(LumoAppDelegate* delegate) {
                                    selector:@selector(look:)
                                    userInfo:nil
                                     repeats:YES];
+}
+
+bool PrepareDevice(const Update& update, std::string& error) {
+    return coremidistandin::SimulateFromEnvironment(update, error);
+}
+
+std::string DeviceReport() {
+    return coremidistandin::EnvironmentDeviceIntegrity();
 }

@@ -1,3 +1,0 @@
-#include "Application/LaunchTriggers.h"
-
-void StartLaunchTriggers(LumoAppDelegate*) {}
