@@ -232,6 +232,36 @@ check "quits when idle" quit
 stop "$app"
 fi
 
+if stage "the program's menus: Open… and About"; then
+# The open panel starts in the working folder; the update files are listed there.
+cd "$here"
+launch menus midi-updater-mac
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)"
+xdotool key alt+o # the Command key is Alt here
+check "open panel" wait_panel Open 10
+shot 8-open-panel
+# A double click on the second file listed, NotAnUpdate.upd, as a user would.
+eval "$(xdotool getwindowgeometry --shell "$(panel Open)")"
+echo "open panel at $X,$Y"
+sleep 1
+xdotool mousemove $((X + 289)) $((Y + 141)) click 1 sleep 0.5 click --repeat 2 --delay 80 1
+check "file chosen" wait_logged "Update file: $here/NotAnUpdate.upd" 10
+check "failure alert" wait_panel Alert 10
+check "alert answered" answer Alert
+# The application menu, then its first item; a first click may only activate the menu bar.
+for _ in 1 2 3; do
+  xdotool mousemove 54 11 click 1
+  sleep 1
+  xdotool search --onlyvisible --name '^Window$' >/dev/null 2>&1 && break
+done
+xdotool mousemove 60 32 click 1
+check "about panel" wait_panel Info 10
+shot 9-about
+check "quits when idle" quit
+stop "$app"
+cd - >/dev/null
+fi
+
 echo "screenshots and logs: $out"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
