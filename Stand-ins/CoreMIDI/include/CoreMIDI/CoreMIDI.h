@@ -94,8 +94,9 @@ MIDIPacket* MIDIPacketListAdd(MIDIPacketList* pktlist, ByteCount listSize, MIDIP
                               MIDITimeStamp time, ByteCount nData, const Byte* data);
 OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest, const MIDIPacketList* pktlist);
 
+// Packets start on 4-byte boundaries, as on arm64 Macs, so their fields are aligned.
 static inline MIDIPacket* MIDIPacketNext(const MIDIPacket* pkt) {
-    return (MIDIPacket*)((const Byte*)pkt->data + pkt->length);
+    return (MIDIPacket*)(((uintptr_t)(pkt->data + pkt->length) + 3) & ~(uintptr_t)3);
 }
 
 #ifdef __cplusplus
