@@ -99,6 +99,12 @@ answer() { # NAME: press the default button, as a user would with Return
   done
 }
 shot() { import -window root "$out/$1.png"; }
+# The progress bar in a screenshot (the window is centred on the 1024x768 screen): a
+# full bar is one flat colour, a spinning one is striped.
+bar() { convert "$out/$1.png" -crop 420x12+302+459 -format "%[fx:$2]" info:; }
+bar_full() { awk -v sd="$(bar "$1" standard_deviation)" -v m="$(bar "$1" mean)" \
+  'BEGIN { exit !(sd < 0.02 && m < 0.5) }'; }
+bar_spinning() { awk -v sd="$(bar "$1" standard_deviation)" 'BEGIN { exit !(sd > 0.15) }'; }
 
 running() { kill -0 "$app" 2>/dev/null; }
 # SIGTERM goes through the program's own quit. It goes to the program, not to `timeout`,
@@ -174,6 +180,7 @@ check "bar full" logged "Progress: 1"
 check "sheet answered" answer Alert
 check "job ended" wait_logged "Update thread done" 10
 shot 3-done
+check "bar full on screen" bar_full 3-done
 check "device got every byte" logged "Device: device received 2 portions, 21.7KB, identical"
 check "quits when idle" quit
 stop "$app"
@@ -203,14 +210,17 @@ launch busy midi-updater-mac-test
 check "message panel" wait_panel Alert 20
 check "message answered" answer Alert
 check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
+sleep 0.5
+shot 5-waiting
+check "bar spinning on screen" bar_spinning 5-waiting
 touch "$MIDI_UPDATER_OPEN_AGAIN"
 check "second file refused" wait_panel Alert 10
-shot 5-already
+shot 6-already
 check "refusal text" logged "Alert: Already performing an update."
 check "refusal answered" answer Alert
 ask_to_quit
 check "quit asks" wait_panel Alert 10
-shot 6-quit-asked
+shot 7-quit-asked
 check "kept running" answer Alert
 check "still running" running
 check "completed after all" wait_panel Alert 60
@@ -225,7 +235,7 @@ fi
 if stage "the program opens a file handed to it"; then
 launch open-file midi-updater-mac -GSFilePath "$here/NotAnUpdate.upd"
 check "failure alert" wait_panel Alert 20
-shot 7-program-open-file
+shot 8-program-open-file
 check "file opened" logged "Update file: $here/NotAnUpdate.upd"
 check "alert answered" answer Alert
 check "quits when idle" quit
@@ -239,7 +249,7 @@ launch menus midi-updater-mac
 xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)"
 xdotool key alt+o # the Command key is Alt here
 check "open panel" wait_panel Open 10
-shot 8-open-panel
+shot 9-open-panel
 # A double click on the second file listed, NotAnUpdate.upd, as a user would.
 eval "$(xdotool getwindowgeometry --shell "$(panel Open)")"
 echo "open panel at $X,$Y"
@@ -256,7 +266,7 @@ for _ in 1 2 3; do
 done
 xdotool mousemove 60 32 click 1
 check "about panel" wait_panel Info 10
-shot 9-about
+shot 10-about
 check "quits when idle" quit
 stop "$app"
 cd - >/dev/null
