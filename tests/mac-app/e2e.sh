@@ -21,11 +21,15 @@ xvfb=""
 gdnc=""
 app=""
 
-# GNUstep keeps its defaults under HOME and its message-port names under TEMP: private
-# ones keep this run apart from the user's and from other runs on the machine.
+# GNUstep keeps its message-port names under TEMP and its defaults (the open panel's
+# last folder, say) where its configuration file says: private ones keep this run apart
+# from the user's and from other runs on the machine.
 private=$(mktemp -d)
-export HOME=$private TEMP=$private
-unset GNUSTEP_USER_ROOT
+export HOME=$private TEMP=$private GNUSTEP_CONFIG_FILE=$private/GNUstep.conf
+{
+  grep -v '^GNUSTEP_USER_DEFAULTS_DIR=' /etc/GNUstep/GNUstep.conf 2>/dev/null || true
+  echo "GNUSTEP_USER_DEFAULTS_DIR=$private/Defaults"
+} >"$GNUSTEP_CONFIG_FILE"
 
 stop() { # PID: TERM, then KILL if it lingers
   local pid=$1
@@ -182,7 +186,10 @@ check "job ended" wait_logged "Update thread done" 10
 shot 3-done
 check "bar full on screen" bar_full 3-done
 check "device got every byte" logged "Device: device received 2 portions, 21.7KB, identical"
-check "quits when idle" quit
+# The window's close button (drawn by the program itself here) ends the idle program.
+eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)")"
+xdotool mousemove $((X + WIDTH - 13)) $((Y + 10)) click 1
+check "closing the window ends it" exited 10
 stop "$app"
 
 fi
@@ -242,6 +249,20 @@ check "quits when idle" quit
 stop "$app"
 fi
 
+# The application menu, then its first item, About. A click may only activate the menu
+# bar, so a user tries again.
+about() {
+  for _ in 1 2 3 4 5; do
+    xdotool mousemove 54 11 click 1
+    sleep 1
+    if xdotool search --onlyvisible --name '^Window$' >/dev/null 2>&1; then
+      xdotool mousemove 60 32 click 1
+      wait_panel Info 3 && return 0
+    fi
+  done
+  return 1
+}
+
 if stage "the program's menus: Open… and About"; then
 # The open panel starts in the working folder; the update files are listed there.
 cd "$here"
@@ -258,14 +279,7 @@ xdotool mousemove $((X + 289)) $((Y + 141)) click 1 sleep 0.5 click --repeat 2 -
 check "file chosen" wait_logged "Update file: $here/NotAnUpdate.upd" 10
 check "failure alert" wait_panel Alert 10
 check "alert answered" answer Alert
-# The application menu, then its first item; a first click may only activate the menu bar.
-for _ in 1 2 3; do
-  xdotool mousemove 54 11 click 1
-  sleep 1
-  xdotool search --onlyvisible --name '^Window$' >/dev/null 2>&1 && break
-done
-xdotool mousemove 60 32 click 1
-check "about panel" wait_panel Info 10
+check "about panel" about
 shot 10-about
 check "quits when idle" quit
 stop "$app"
