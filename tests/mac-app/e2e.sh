@@ -144,6 +144,33 @@ launch() { # NAME BUNDLE [ARGUMENTS...]: one run, bounded by the wall clock
   done
 }
 
+# The window's close button, drawn by the program itself here. A click may only make the
+# window active, so a user tries again.
+close_window() {
+  local window
+  window=$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  for _ in 1 2 3; do
+    xdotool mousemove $((X + WIDTH - 13)) $((Y + 10)) click 1
+    exited 3 && return 0
+  done
+  return 1
+}
+
+# The application menu, then its first item, About. A click may only activate the menu
+# bar, so a user tries again.
+about() {
+  for _ in 1 2 3 4 5; do
+    xdotool mousemove 54 11 click 1
+    sleep 1
+    if xdotool search --onlyvisible --name '^Window$' >/dev/null 2>&1; then
+      xdotool mousemove 60 32 click 1
+      wait_panel Info 3 && return 0
+    fi
+  done
+  return 1
+}
+
 # A free display, found by the server itself.
 displayFile=$private/display
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$displayFile" >"$private/xvfb.log" 2>&1 &
@@ -186,10 +213,7 @@ check "job ended" wait_logged "Update thread done" 10
 shot 3-done
 check "bar full on screen" bar_full 3-done
 check "device got every byte" logged "Device: device received 2 portions, 21.7KB, identical"
-# The window's close button (drawn by the program itself here) ends the idle program.
-eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)")"
-xdotool mousemove $((X + WIDTH - 13)) $((Y + 10)) click 1
-check "closing the window ends it" exited 10
+check "closing the window ends it" close_window
 stop "$app"
 
 fi
@@ -248,20 +272,6 @@ check "alert answered" answer Alert
 check "quits when idle" quit
 stop "$app"
 fi
-
-# The application menu, then its first item, About. A click may only activate the menu
-# bar, so a user tries again.
-about() {
-  for _ in 1 2 3 4 5; do
-    xdotool mousemove 54 11 click 1
-    sleep 1
-    if xdotool search --onlyvisible --name '^Window$' >/dev/null 2>&1; then
-      xdotool mousemove 60 32 click 1
-      wait_panel Info 3 && return 0
-    fi
-  done
-  return 1
-}
 
 if stage "the program's menus: Open… and About"; then
 # The open panel starts in the working folder; the update files are listed there.
