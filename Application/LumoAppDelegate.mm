@@ -12,7 +12,7 @@ namespace {
 
 // The system's stop-alert icon, by its type code 'stop'; systems without one get ours.
 NSImage* StopIcon() {
-    const NSUInteger stopCode = ('s' << 24) | ('t' << 16) | ('o' << 8) | 'p';
+    const unsigned int stopCode = ('s' << 24) | ('t' << 16) | ('o' << 8) | 'p';
     NSString* type = NSFileTypeForHFSTypeCode(stopCode);
     NSImage* icon = type ? [[NSWorkspace sharedWorkspace] iconForFileType:type] : nil;
     return icon ? icon : [NSImage imageNamed:@"StopAlert"];

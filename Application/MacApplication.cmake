@@ -57,6 +57,7 @@ function(midiupdater_mac_bundle name hooks)
     configure_file(${macAppDir}/Info.plist.in ${CMAKE_CURRENT_BINARY_DIR}/${name}-Info.plist @ONLY)
     set(nib ${CMAKE_CURRENT_BINARY_DIR}/${name}-nib/MainMenu.nib)
     add_custom_command(OUTPUT ${nib}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/${name}-nib
       COMMAND xcrun ibtool --errors --warnings --output-format human-readable-text
               --compile ${nib} ${macAppDir}/MainMenu.xib
       DEPENDS ${macAppDir}/MainMenu.xib VERBATIM)
