@@ -218,11 +218,27 @@ stop "$app"
 
 fi
 
+if stage "a plain SysEx file"; then
+export MIDI_UPDATER_SIMULATE='--device-status accept'
+export MIDI_UPDATER_OPEN=$here/Plain.syx
+launch plain-sysex midi-updater-mac-test
+check "standard instructions shown" wait_panel Alert 20
+shot 4-sysex-message
+check "product named for SysEx" logged "Product name:   <SysEx Update Device>"
+check "instructions answered" answer Alert
+check "completed sheet" wait_panel Alert 60
+check "success text" logged "Completed: The '<SysEx Update Device>' was updated sucessfully to version 0.00."
+check "sheet answered" answer Alert
+check "device got every byte" wait_logged "Device: device received 1 portion" 10
+check "quits when idle" quit
+stop "$app"
+fi
+
 if stage "a file that is no update"; then
 export MIDI_UPDATER_OPEN=$here/NotAnUpdate.upd
 launch bad-file midi-updater-mac-test
 check "failure alert" wait_panel Alert 20
-shot 4-failed
+shot 5-failed
 check "failure text" logged "Alert: Update failed for reason:
 Update file was invalid (bad header)."
 check "failure in status line" logged "Error: Update failed for reason:"
@@ -242,16 +258,16 @@ check "message panel" wait_panel Alert 20
 check "message answered" answer Alert
 check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
 sleep 0.5
-shot 5-waiting
-check "bar spinning on screen" bar_spinning 5-waiting
+shot 6-waiting
+check "bar spinning on screen" bar_spinning 6-waiting
 touch "$MIDI_UPDATER_OPEN_AGAIN"
 check "second file refused" wait_panel Alert 10
-shot 6-already
+shot 7-already
 check "refusal text" logged "Alert: Already performing an update."
 check "refusal answered" answer Alert
 ask_to_quit
 check "quit asks" wait_panel Alert 10
-shot 7-quit-asked
+shot 8-quit-asked
 check "kept running" answer Alert
 check "still running" running
 check "completed after all" wait_panel Alert 60
@@ -266,7 +282,7 @@ fi
 if stage "the program opens a file handed to it"; then
 launch open-file midi-updater-mac -GSFilePath "$here/NotAnUpdate.upd"
 check "failure alert" wait_panel Alert 20
-shot 8-program-open-file
+shot 9-program-open-file
 check "file opened" logged "Update file: $here/NotAnUpdate.upd"
 check "alert answered" answer Alert
 check "quits when idle" quit
@@ -280,7 +296,7 @@ launch menus midi-updater-mac
 xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)"
 xdotool key alt+o # the Command key is Alt here
 check "open panel" wait_panel Open 10
-shot 9-open-panel
+shot 10-open-panel
 # A double click on the second file listed, NotAnUpdate.upd, as a user would.
 eval "$(xdotool getwindowgeometry --shell "$(panel Open)")"
 echo "open panel at $X,$Y"
@@ -290,7 +306,7 @@ check "file chosen" wait_logged "Update file: $here/NotAnUpdate.upd" 10
 check "failure alert" wait_panel Alert 10
 check "alert answered" answer Alert
 check "about panel" about
-shot 10-about
+shot 11-about
 check "quits when idle" quit
 stop "$app"
 cd - >/dev/null

@@ -21,3 +21,4 @@ convert -size 96x480 gradient:'#5c1d3b'-'#b03f7f' -rotate 90 \
   --mac-ports 'Example Synth$Example Synth Port 1' \
   --portion "$work/part1.syx@500" --portion "$work/part2.syx@500"
 printf 'This is no update file.\n' >"$here/NotAnUpdate.upd"
+"$root/examples/make-example-sysex.sh" "$here/Plain.syx" 3 20
