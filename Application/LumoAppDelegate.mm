@@ -263,6 +263,7 @@ NSImage* StopIcon() {
     [alertSheet setMessageText:@"Update failed"];
     [alertSheet setInformativeText:text];
     [alertSheet setIcon:StopIcon()];
+    [window displayIfNeeded]; // where sheets run modally, the window is not drawn under them
     [alertSheet beginSheetModalForWindow:window
                            modalDelegate:self
                           didEndSelector:@selector(alertSheetDidEnd:returnCode:contextInfo:)
