@@ -44,12 +44,15 @@ stop() { # PID: TERM, then KILL if it lingers
 }
 
 cleanup() {
+  # A program still running may be asking whether to quit: no answer will come.
+  [ -z "$app" ] || kill -KILL $(pgrep -P "$app") 2>/dev/null || true
   stop "$app"
   stop "$gdnc"
   stop "$xvfb"
   rm -rf "$private"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT # through the EXIT trap, so nothing started here outlives the run
 
 check() { # DESCRIPTION COMMAND...
   local what=$1
