@@ -282,6 +282,23 @@ unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
 
 fi
 
+if stage "closing during an update"; then
+export MIDI_UPDATER_SIMULATE='--device-status accept --device-appears-after 60000'
+export MIDI_UPDATER_OPEN=$here/Example.upd
+launch close-busy midi-updater-mac-test
+check "message panel" wait_panel Alert 20
+check "message answered" answer Alert
+check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
+ask_to_quit
+check "quit asks" wait_panel Alert 10
+# "Close", the button left of the default one.
+eval "$(xdotool getwindowgeometry --shell "$(panel Alert)")"
+xdotool mousemove $((X + 181)) $((Y + 162)) click 1 sleep 0.5 click 1
+check "ends at once, job and all" exited 10
+stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE
+fi
+
 if stage "the program opens a file handed to it"; then
 launch open-file midi-updater-mac -GSFilePath "$here/NotAnUpdate.upd"
 check "failure alert" wait_panel Alert 20
