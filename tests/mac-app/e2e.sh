@@ -134,6 +134,7 @@ launch() { # NAME BUNDLE [ARGUMENTS...]: one run, bounded by the wall clock
   local name=$1 bundle=$2
   shift 2
   log=$out/$name.log
+  kill -0 "$xvfb" 2>/dev/null || { echo "  the X server of this run has gone"; return 1; }
   local executable
   executable=$build/$bundle.app/$bundle
   timeout -k 10 150 "$executable" -GSSuppressAppIcon YES \
@@ -176,13 +177,13 @@ about() {
 
 # A free display, found by the server itself.
 displayFile=$private/display
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$displayFile" >"$private/xvfb.log" 2>&1 &
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$displayFile" >"$out/xvfb.log" 2>&1 &
 xvfb=$!
 for _ in $(seq 100); do
   [ -s "$displayFile" ] && break
   sleep 0.1
 done
-[ -s "$displayFile" ] || { echo "Xvfb did not start"; cat "$private/xvfb.log"; exit 1; }
+[ -s "$displayFile" ] || { echo "Xvfb did not start"; cat "$out/xvfb.log"; exit 1; }
 export DISPLAY=:$(head -n 1 "$displayFile")
 gdnc --no-fork >"$private/gdnc.log" 2>&1 &
 gdnc=$!
