@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The Mac program end to end, on a virtual X display: its test build sends an update to a
-# simulated device that accepts, fails on a file that is no update, refuses a second file
-# and keeps running when asked to quit during an update; the program itself opens a file
-# handed to it at launch. Panels are answered with xdotool as a user would; screenshots
-# of every stage go to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
+# The Mac program end to end, on a virtual X display. Its test build sends an update and
+# a plain SysEx file to a simulated device that accepts, fails on a file that is no
+# update, refuses a second file during an update, keeps running when the user declines to
+# quit then and ends when the user insists; the program itself opens a file handed to it
+# at launch, and one chosen with Open…, and shows About. Panels, menus and buttons are
+# worked with xdotool as a user would; screenshots of every stage and each run's log go
+# to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
 #
 # usage: tests/mac-app/e2e.sh BUILD_DIR OUT_DIR
 #   BUILD_DIR holds midi-updater-mac.app and midi-updater-mac-test.app
