@@ -33,6 +33,8 @@
 - (void)browseDidEnd:(NSOpenPanel*)panel returnCode:(NSInteger)code contextInfo:(void*)context;
 - (void)alertSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context;
 - (void)completedSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context;
+- (void)beginCompletedSheet:(NSString*)text;
+- (void)beginAlertSheet;
 
 // The Finder's Open With and drops on the Dock icon; YES when the job starts.
 - (BOOL)application:(NSApplication*)application openFile:(NSString*)path;

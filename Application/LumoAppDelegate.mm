@@ -230,10 +230,16 @@ NSImage* StopIcon() {
     [textField setStringValue:text];
 }
 
+// Sheets are begun on a later pass of the run loop. Where they run modally, reports the
+// job queued together with this one (its end above all) would otherwise wait for the user.
 - (void)completed:(NSString*)text {
     NSLog(@"Completed: %@", text);
     [self progress:[NSNumber numberWithDouble:1.0]];
     [textField setStringValue:text];
+    [self performSelector:@selector(beginCompletedSheet:) withObject:text afterDelay:0];
+}
+
+- (void)beginCompletedSheet:(NSString*)text {
     [window displayIfNeeded]; // where sheets run modally, the window is not drawn under them
     NSAlert* alert = [[NSAlert alloc] init];
     [alert setMessageText:@"Completed"];
@@ -263,7 +269,11 @@ NSImage* StopIcon() {
     [alertSheet setMessageText:@"Update failed"];
     [alertSheet setInformativeText:text];
     [alertSheet setIcon:StopIcon()];
-    [window displayIfNeeded]; // where sheets run modally, the window is not drawn under them
+    [self performSelector:@selector(beginAlertSheet) withObject:nil afterDelay:0];
+}
+
+- (void)beginAlertSheet {
+    [window displayIfNeeded];
     [alertSheet beginSheetModalForWindow:window
                            modalDelegate:self
                           didEndSelector:@selector(alertSheetDidEnd:returnCode:contextInfo:)

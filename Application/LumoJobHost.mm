@@ -65,10 +65,9 @@ std::unique_ptr<MidiPort> LumoJobHost::CreatePort(const Update& update) {
 void LumoJobHost::ReportFailure(JobFailure kind, const std::string& reason) {
     AutoreleaseScope pool;
     NSString* text = NSStringFromText(midiupdate::JobFailureText(kind, reason));
-    // The alert last: where sheets run modally, work queued with it waits until it closes.
+    [delegate showAlert:text];
     [delegate performSelectorOnMainThread:@selector(error:) withObject:text waitUntilDone:NO];
     [delegate performSelectorOnMainThread:@selector(progress:) withObject:nil waitUntilDone:NO];
-    [delegate showAlert:text];
 }
 
 void LumoJobHost::JobFinished(bool) {
