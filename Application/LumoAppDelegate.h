@@ -16,6 +16,8 @@
     NSOpenPanel* openSheet;                 // retained while shown as a sheet, else nil
     NSAlert* alertSheet;                    // the failure alert while shown, else nil
     BOOL sendingUpdate;                     // a job is under way
+    BOOL sheetShown;                        // a sheet is on the window or about to be
+    NSMutableArray* waitingSheets;          // alerts waiting for the sheet before them
 }
 
 @property(assign) IBOutlet NSWindow* window;
@@ -33,8 +35,9 @@
 - (void)browseDidEnd:(NSOpenPanel*)panel returnCode:(NSInteger)code contextInfo:(void*)context;
 - (void)alertSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context;
 - (void)completedSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context;
-- (void)beginCompletedSheet:(NSString*)text;
-- (void)beginAlertSheet;
+- (void)showSheet:(NSAlert*)alert; // takes over the caller's reference
+- (void)beginSheet:(NSAlert*)alert;
+- (void)sheetEnded;
 
 // The Finder's Open With and drops on the Dock icon; YES when the job starts.
 - (BOOL)application:(NSApplication*)application openFile:(NSString*)path;

@@ -230,31 +230,22 @@ NSImage* StopIcon() {
     [textField setStringValue:text];
 }
 
-// Sheets are begun on a later pass of the run loop. Where they run modally, reports the
-// job queued together with this one (its end above all) would otherwise wait for the user.
 - (void)completed:(NSString*)text {
     NSLog(@"Completed: %@", text);
     [self progress:[NSNumber numberWithDouble:1.0]];
     [textField setStringValue:text];
-    [self performSelector:@selector(beginCompletedSheet:) withObject:text afterDelay:0];
-}
-
-- (void)beginCompletedSheet:(NSString*)text {
-    [window displayIfNeeded]; // where sheets run modally, the window is not drawn under them
     NSAlert* alert = [[NSAlert alloc] init];
     [alert setMessageText:@"Completed"];
     [alert setInformativeText:text]; // as it is: percent signs in it are no format
     [alert addButtonWithTitle:@"OK"];
-    [alert beginSheetModalForWindow:window
-                      modalDelegate:self
-                     didEndSelector:@selector(completedSheetDidEnd:returnCode:contextInfo:)
-                        contextInfo:NULL];
+    [self showSheet:alert];
 }
 
 - (void)completedSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context {
     (void)code;
     (void)context;
     [alert autorelease]; // the alert may still be inside its own sheet code here
+    [self sheetEnded];
 }
 
 - (void)showAlert:(NSString*)text {
@@ -269,23 +260,47 @@ NSImage* StopIcon() {
     [alertSheet setMessageText:@"Update failed"];
     [alertSheet setInformativeText:text];
     [alertSheet setIcon:StopIcon()];
-    [self performSelector:@selector(beginAlertSheet) withObject:nil afterDelay:0];
-}
-
-- (void)beginAlertSheet {
-    [window displayIfNeeded];
-    [alertSheet beginSheetModalForWindow:window
-                           modalDelegate:self
-                          didEndSelector:@selector(alertSheetDidEnd:returnCode:contextInfo:)
-                             contextInfo:NULL];
+    [self showSheet:alertSheet];
 }
 
 - (void)alertSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context {
     (void)code;
     (void)context;
-    // The alert may still be inside its own sheet code here.
-    [alert autorelease];
+    [alert autorelease]; // the alert may still be inside its own sheet code here
     alertSheet = nil;
+    [self sheetEnded];
+}
+
+// One sheet at a time on the window: one that comes while another is shown waits for it,
+// as on a Mac. A sheet is begun on a later pass of the run loop, as work queued for the
+// main thread: where sheets run modally, reports the job queued together with the one
+// that asked for it (the job's end above all) would otherwise wait for the user, and only
+// a sheet begun that way lets the job's later reports through while it is up.
+- (void)showSheet:(NSAlert*)alert {
+    if (sheetShown) {
+        if (waitingSheets == nil)
+            waitingSheets = [[NSMutableArray alloc] init];
+        [waitingSheets addObject:alert];
+        return;
+    }
+    sheetShown = YES;
+    [self performSelectorOnMainThread:@selector(beginSheet:) withObject:alert waitUntilDone:NO];
+}
+
+- (void)beginSheet:(NSAlert*)alert {
+    [window displayIfNeeded]; // where sheets run modally, the window is not drawn under them
+    const SEL end = alert == alertSheet ? @selector(alertSheetDidEnd:returnCode:contextInfo:)
+                                        : @selector(completedSheetDidEnd:returnCode:contextInfo:);
+    [alert beginSheetModalForWindow:window modalDelegate:self didEndSelector:end contextInfo:NULL];
+}
+
+- (void)sheetEnded {
+    sheetShown = NO;
+    if ([waitingSheets count] == 0)
+        return;
+    NSAlert* next = [[[waitingSheets objectAtIndex:0] retain] autorelease];
+    [waitingSheets removeObjectAtIndex:0];
+    [self showSheet:next];
 }
 
 @end
