@@ -8,7 +8,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   gobjc++ libgnustep-base-dev gnustep-base-runtime
   libgnustep-gui-dev gnustep-gui-runtime gnustep-back0.29 xvfb xdotool imagemagick procps
-  fonts-dejavu-core
+  fonts-dejavu-core x11-utils
 )
 
 missing=()

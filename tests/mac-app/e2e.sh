@@ -136,18 +136,29 @@ launch() { # NAME BUNDLE [ARGUMENTS...]: one run, bounded by the wall clock
   local name=$1 bundle=$2
   shift 2
   log=$out/$name.log
-  kill -0 "$xvfb" 2>/dev/null || { echo "  the X server of this run has gone"; return 1; }
-  local executable
-  executable=$build/$bundle.app/$bundle
-  timeout -k 10 150 "$executable" -GSSuppressAppIcon YES \
-    -NSMenuInterfaceStyle NSMacintoshInterfaceStyle -GSX11HandlesWindowDecorations NO \
-    "$@" >"$log" 2>&1 &
-  app=$!
-  local deadline=$((SECONDS + 30))
-  until xdotool search --onlyvisible --name '^MIDI Updater$' >/dev/null 2>&1; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.2
+  local executable=$build/$bundle.app/$bundle
+  # Now and then, on this busy machine, a program could not open its display although
+  # the server was running and took the next one: so a second try, said aloud.
+  for attempt in 1 2; do
+    kill -0 "$xvfb" 2>/dev/null || { echo "  the X server of this run has gone"; return 1; }
+    timeout -k 10 150 "$executable" -GSSuppressAppIcon YES \
+      -NSMenuInterfaceStyle NSMacintoshInterfaceStyle -GSX11HandlesWindowDecorations NO \
+      "$@" >"$log" 2>&1 &
+    app=$!
+    local deadline=$((SECONDS + 30))
+    until xdotool search --onlyvisible --name '^MIDI Updater$' >/dev/null 2>&1; do
+      if ! running && grep -q "Unable to connect to X Server" "$log" && [ $attempt -eq 1 ]; then
+        echo "  (the program could not open the display; once more)"
+        wait "$app"
+        sleep 1
+        continue 2
+      fi
+      [ $SECONDS -lt $deadline ] || return 1
+      sleep 0.2
+    done
+    return 0
   done
+  return 1
 }
 
 # The window's close button, drawn by the program itself here. A click may only make the
@@ -177,16 +188,25 @@ about() {
   return 1
 }
 
-# A free display, found by the server itself.
-displayFile=$private/display
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$displayFile" >"$out/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$displayFile" ] && break
-  sleep 0.1
+# A free display, probed from a random high number: the low ones are what others on the
+# machine take first, and a server there may be stopped or replaced under this run.
+display=""
+for _ in $(seq 20); do
+  candidate=$((100 + RANDOM % 800))
+  [ -e "/tmp/.X$candidate-lock" ] || [ -e "/tmp/.X11-unix/X$candidate" ] && continue
+  Xvfb ":$candidate" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+  xvfb=$!
+  for _ in $(seq 50); do
+    kill -0 "$xvfb" 2>/dev/null || break # the number was taken after all
+    xdpyinfo -display ":$candidate" >/dev/null 2>&1 && { display=$candidate; break; }
+    sleep 0.1
+  done
+  [ -n "$display" ] && break
+  stop "$xvfb"
+  xvfb=""
 done
-[ -s "$displayFile" ] || { echo "Xvfb did not start"; cat "$out/xvfb.log"; exit 1; }
-export DISPLAY=:$(head -n 1 "$displayFile")
+[ -n "$display" ] || { echo "Xvfb did not start"; cat "$out/xvfb.log"; exit 1; }
+export DISPLAY=:$display
 gdnc --no-fork >"$private/gdnc.log" 2>&1 &
 gdnc=$!
 sleep 0.5
