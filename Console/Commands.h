@@ -20,13 +20,13 @@ class App;
 namespace midiupdate {
 
 const int exitOk = 0;
-const int exitRejected = 1;     // a file was rejected, or the work itself failed
-const int exitUsage = 2;        // bad arguments or unreadable inputs
-const int exitUnconfirmed = 3;  // sent, but the device did not confirm
-const int exitDeviceFailed = 4; // the device reported an error or another version
-const int exitGaveUp = 5;       // the device did not appear in the time allowed
-const int exitCorrupted = 6;    // the simulated device received other bytes than the file's
-const int exitInterrupted = 130;
+const int exitRejected = 1;      // a file was rejected, or the work itself failed
+const int exitUsage = 2;         // bad arguments or unreadable inputs
+const int exitUnconfirmed = 3;   // sent, but the device did not confirm
+const int exitDeviceFailed = 4;  // the device reported an error or another version
+const int exitGaveUp = 5;        // the device did not appear in the time allowed
+const int exitCorrupted = 6;     // the simulated device received other bytes than the file's
+const int exitInterrupted = 130; // 128 + the signal: 129 hangup, 130 Ctrl-C, 143 SIGTERM
 
 struct Command {
     CLI::App* app = nullptr; // the subcommand, owned by the program's App
@@ -63,6 +63,8 @@ struct PackRequest {
     bool sysExMessage = false;
     std::string headerValues = "0,0,0";
     std::vector<PackRecord> records;
+    bool allowAnyBytes = false; // store portions with bytes outside SysEx messages
+    bool quiet = false;
 };
 
 int Pack(const PackRequest& request, std::ostream& out, std::ostream& err);
@@ -77,6 +79,7 @@ struct SendRequest {
     bool virtualClock = false;
     bool events = false;
     bool verbose = false;
+    bool quiet = false;
     std::optional<std::string> logFile;
 
     bool terminal = false;      // `out` is a terminal: draw a live progress bar

@@ -19,6 +19,20 @@ int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::vector<Command> commands = {AddInfoCommand(program), AddPackCommand(program),
                                            AddSendCommand(program)};
 
+    // CLI11 would call a mistyped command an unexpected argument.
+    if (args.size() > 1 && !args[1].empty() && args[1][0] != '-') {
+        const auto known = program.get_subcommands(
+            [&](CLI::App* command) { return command->get_name() == args[1]; });
+        if (known.empty()) {
+            std::string names;
+            for (const CLI::App* command : program.get_subcommands({}))
+                names += (names.empty() ? "" : ", ") + command->get_name();
+            err << "midi-updater-cli: unknown command '" << args[1] << "' (commands: " << names
+                << ")\nRun with --help for more information.\n";
+            return exitUsage;
+        }
+    }
+
     std::vector<const char*> argv;
     for (const std::string& arg : args)
         argv.push_back(arg.c_str());
@@ -44,8 +58,8 @@ int RunConsole(const std::vector<std::string>& args, std::ostream& out, std::ost
 }
 
 std::unique_ptr<Update> LoadUpdateFile(const std::string& path, std::string& error) {
-    // No checks of our own: a missing or unreadable file is the reader's to judge, so
-    // the user sees the same message as in the updater.
+    // The commands have checked the file first (InputFile); what is left is the reader's
+    // to judge, so the user sees the same message as in the updater.
     std::ifstream stream(path, std::ios::binary);
     try {
         return std::make_unique<Update>(stream);

@@ -69,6 +69,10 @@ public:
     void Message(const std::string& text) override { Line(Printable(text)); }
     void Failure(const std::string& text) override { Line("Update failed: " + Printable(text)); }
     void Note(const std::string& text) override { Line(Printable(text)); }
+    void Fact(const std::string&, const nlohmann::ordered_json&, const std::string& text,
+              bool) override {
+        Note(text);
+    }
     void Finish() override {
         std::lock_guard<std::mutex> guard(lock);
         Clear();
@@ -113,10 +117,8 @@ private:
             const std::string number = std::to_string(Percent(fraction)) + "%";
             percent = std::string(5 - number.size(), ' ') + number;
         }
-        std::string line = "[" + bar + "]" + percent + "  " + status;
         // Longer than the terminal would wrap, and \r could not take it back.
-        if (line.size() > width - 1)
-            line.resize(width - 1);
+        const std::string line = FitToColumns("[" + bar + "]" + percent + "  " + status, width - 1);
         out << "\r\033[K" << line << std::flush;
         drawn = true;
     }
@@ -145,36 +147,48 @@ private:
 };
 
 // Lines for a log or a pipe: every status, and the progress in steps of ten percent.
+// Quiet: only the verdict and errors.
 class PlainDisplay : public ConsoleDisplay {
 public:
-    explicit PlainDisplay(std::ostream& out) : out(out) {}
+    PlainDisplay(std::ostream& out, bool quiet) : out(out), quiet(quiet) {}
 
     void Progress(float fraction) override {
         const int percent = Percent(fraction);
         waiting = false;
-        if (percent / 10 == shownPercent / 10 && !(percent == 100 && shownPercent != 100))
+        if (quiet ||
+            (percent / 10 == shownPercent / 10 && !(percent == 100 && shownPercent != 100)))
             return;
         shownPercent = percent;
         out << "Progress: " << percent << "%\n" << std::flush;
     }
     void ProgressIndeterminate() override {
-        if (waiting)
+        if (waiting || quiet)
             return;
         waiting = true;
         out << "Progress: waiting\n" << std::flush;
     }
-    void Status(const std::string& text) override { Write("Status: " + Printable(text)); }
-    void Error(const std::string& text) override { Write("Error: " + Printable(text)); }
-    void Completed(const std::string& text) override { Write(Printable(text)); }
-    void Message(const std::string& text) override { Write(Printable(text)); }
-    void Failure(const std::string& text) override { Write("Update failed: " + Printable(text)); }
-    void Note(const std::string& text) override { Write(Printable(text)); }
+    void Status(const std::string& text) override { Write("Status: " + Printable(text), false); }
+    void Error(const std::string& text) override { Write("Error: " + Printable(text), true); }
+    void Completed(const std::string& text) override { Write(Printable(text), true); }
+    void Message(const std::string& text) override { Write(Printable(text), false); }
+    void Failure(const std::string& text) override {
+        Write("Update failed: " + Printable(text), true);
+    }
+    void Note(const std::string& text) override { Write(Printable(text), false); }
+    void Fact(const std::string&, const nlohmann::ordered_json&, const std::string& text,
+              bool problem) override {
+        Write(Printable(text), problem);
+    }
     void Finish() override {}
 
 private:
-    void Write(const std::string& line) { out << line << '\n' << std::flush; }
+    void Write(const std::string& line, bool essential) {
+        if (essential || !quiet)
+            out << line << '\n' << std::flush;
+    }
 
     std::ostream& out;
+    const bool quiet;
     int shownPercent = -100;
     bool waiting = false;
 };
@@ -196,6 +210,10 @@ public:
     void Message(const std::string& text) override { Event("message", text); }
     void Failure(const std::string& text) override { Event("failure", text); }
     void Note(const std::string& text) override { err << Printable(text) << '\n' << std::flush; }
+    void Fact(const std::string& key, const nlohmann::ordered_json& value, const std::string&,
+              bool) override {
+        Event(key.c_str(), value);
+    }
     void Finish() override {}
 
 private:
@@ -217,7 +235,8 @@ std::unique_ptr<ConsoleDisplay> MakeConsoleDisplay(ConsoleDisplay::Form form, st
     case ConsoleDisplay::Form::Terminal:
         return std::make_unique<TerminalDisplay>(out, width);
     case ConsoleDisplay::Form::Plain:
-        return std::make_unique<PlainDisplay>(out);
+    case ConsoleDisplay::Form::Quiet:
+        return std::make_unique<PlainDisplay>(out, form == ConsoleDisplay::Form::Quiet);
     case ConsoleDisplay::Form::Events:
         return std::make_unique<EventsDisplay>(out, err);
     }

@@ -1,4 +1,5 @@
 #include "Console/Commands.h"
+#include "Console/InputFile.h"
 #include "Console/UpdateJson.h"
 #include "Console/UpdateSummary.h"
 
@@ -19,7 +20,9 @@ Command AddInfoCommand(CLI::App& program) {
 
     CLI::App* info = program.add_subcommand("info", "Show what an update or SysEx file holds.");
     info->add_flag("--json", options->json, "One JSON object instead of the summary.");
-    info->add_option("FILE", options->path, "Update file (.upd) or plain SysEx file (.syx).")
+    info->add_option("FILE", options->path,
+                     "Update file (.upd) or plain SysEx file (.syx); - reads standard input.")
+        ->type_name("FILE")
         ->required();
 
     return {info, [options](std::ostream& out, std::ostream& err) {
@@ -29,7 +32,15 @@ Command AddInfoCommand(CLI::App& program) {
 
 int Info(const std::string& path, bool json, std::ostream& out, std::ostream& err) {
     std::string error;
-    const std::unique_ptr<Update> update = LoadUpdateFile(path, error);
+    InputFile input;
+    const InputFile::Result opened = input.Open(path, error);
+    if (opened != InputFile::Result::Ready) {
+        err << "info: " << error << '\n';
+        if (json)
+            out << DumpJson({{"error", error}}) << '\n';
+        return opened == InputFile::Result::Unusable ? exitUsage : exitRejected;
+    }
+    const std::unique_ptr<Update> update = LoadUpdateFile(input.ReadPath(), error);
     if (!update) {
         err << error << '\n';
         if (json)

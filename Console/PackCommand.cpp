@@ -1,4 +1,5 @@
 #include "Console/Commands.h"
+#include "Console/SysExContent.h"
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
@@ -10,12 +11,16 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <ostream>
 #include <random>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace midiupdate {
 namespace {
@@ -58,20 +63,51 @@ std::vector<unsigned short> ParseHeaderValues(const std::string& text) {
     return values;
 }
 
-std::vector<unsigned char> ReadInputFile(const std::string& option, const std::string& path) {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        throw UsageError(option + " '" + path + "': cannot open (" + std::strerror(errno) + ")");
-    std::vector<unsigned char> bytes;
-    char chunk[64 * 1024];
-    while (stream.read(chunk, sizeof chunk) || stream.gcount() > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + stream.gcount());
-        if (bytes.size() > maxBlock)
-            throw UsageError(option + " '" + path + "': too large (4 GiB or more)");
+// An input's identity, so the output can never be one of them.
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    std::string what; // "--portion 'a.syx'"
+};
+
+// A regular file or a pipe, read whole, but never more than an update can store: a
+// character device such as /dev/zero would never end.
+std::vector<unsigned char> ReadInputFile(const std::string& option, const std::string& path,
+                                         std::vector<FileId>& inputs) {
+    const std::string what = option + " '" + path + "'";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw UsageError(what + ": cannot open (" + std::strerror(errno) + ")");
+    struct stat status {};
+    if (fstat(fd, &status) != 0 ||
+        !(S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
+        const bool directory = S_ISDIR(status.st_mode);
+        close(fd);
+        throw UsageError(what + (directory ? ": cannot read (it is a directory)"
+                                           : ": not a regular file or a pipe"));
     }
-    if (stream.bad())
-        throw UsageError(option + " '" + path + "': cannot read");
-    return bytes;
+    inputs.push_back({status.st_dev, status.st_ino, what});
+    std::vector<unsigned char> bytes;
+    if (S_ISREG(status.st_mode) && static_cast<unsigned long long>(status.st_size) <= maxBlock)
+        bytes.reserve(static_cast<std::size_t>(status.st_size));
+    unsigned char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = errno;
+            close(fd);
+            if (n < 0)
+                throw UsageError(what + ": cannot read (" + std::strerror(error) + ")");
+            return bytes;
+        }
+        if (bytes.size() + static_cast<std::size_t>(n) > maxBlock) {
+            close(fd);
+            throw UsageError(what + ": more than 4 GiB, more than an update can store");
+        }
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
 }
 
 // "FILE" or "FILE@DELAY_MS". An '@' followed by anything but digits belongs to the name.
@@ -132,12 +168,9 @@ void CheckWindowsParameters(const std::string& text) {
     }
 }
 
-bool LooksLikeSysEx(const std::vector<unsigned char>& bytes) {
-    return bytes.size() >= 2 && bytes.front() == 0xF0 && bytes.back() == 0xF7;
-}
-
 std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostream& err,
-                                           std::size_t& portions, unsigned long long& total) {
+                                           std::vector<FileId>& inputs, std::size_t& portions,
+                                           unsigned long long& total) {
     if (request.product.empty())
         throw UsageError("--product: the product name must not be empty");
     const Version version = ParseVersion(request.version);
@@ -148,7 +181,7 @@ std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostr
         message = "<sysex>";
     } else if (request.messageFile) {
         const std::vector<unsigned char> bytes =
-            ReadInputFile("--message-file", *request.messageFile);
+            ReadInputFile("--message-file", *request.messageFile, inputs);
         message.assign(bytes.begin(), bytes.end());
     }
 
@@ -160,18 +193,27 @@ std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostr
     for (const PackRecord& record : request.records) {
         switch (record.kind) {
         case PackRecord::Image:
-            AddImage(file, ReadInputFile("--image", record.value));
+            AddImage(file, ReadInputFile("--image", record.value, inputs));
             break;
         case PackRecord::Portion: {
             std::string path;
             unsigned int delay = 0;
             SplitPortion(record.value, path, delay);
-            const std::vector<unsigned char> sysEx = ReadInputFile("--portion", path);
-            if (!LooksLikeSysEx(sysEx))
-                err << "warning: --portion '" << path
-                    << "' does not start with F0 and end with F7; it is stored as it stands\n";
+            const std::vector<unsigned char> sysEx = ReadInputFile("--portion", path, inputs);
+            const SysExContent content = InspectSysEx(sysEx.data(), sysEx.size());
+            if (content.firstStray) {
+                const std::string problem = Format("--portion '%s': stray byte at offset %zu (",
+                                                   path.c_str(), *content.firstStray) +
+                                            content.problem + ")";
+                if (!request.allowAnyBytes)
+                    throw UsageError(problem + "; --allow-any-bytes stores it as it stands");
+                err << "warning: " << problem << "; stored as it stands\n";
+            }
             total += sysEx.size();
             ++portions;
+            // The updater counts the bytes it sends in 32 bits.
+            if (total > maxBlock)
+                throw UsageError("--portion: all portions together must be less than 4 GiB");
             AddSysExPortion(file, sysEx, delay);
             break;
         }
@@ -185,43 +227,80 @@ std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostr
             break;
         }
     }
-    // The updater counts the bytes it sends in 32 bits.
-    if (total > maxBlock)
-        throw UsageError("--portion: all portions together must be less than 4 GiB");
     return file;
 }
 
-// Written beside the target and renamed over it, so a failure never leaves half a file.
-bool WriteWhole(const std::string& output, const std::vector<unsigned char>& bytes,
-                std::string& error) {
+// Where a write to `path` lands: through symbolic links to their (final) target.
+std::filesystem::path ThroughLinks(std::filesystem::path path) {
     namespace fs = std::filesystem;
-    const fs::path target(output);
+    std::error_code error;
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, error); ++hops) {
+        const fs::path target = fs::read_symlink(path, error);
+        if (error)
+            break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return path;
+}
+
+bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
+    const unsigned char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = write(fd, data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Never destroys anything: the output may not be an input, nor anything but a regular
+// file; a symbolic link is written through, and an existing file keeps its mode. The
+// bytes go to a file beside the target that is renamed over it, so a failure (a full
+// disk, say) never leaves half a file.
+bool WriteWhole(const std::string& output, const std::vector<unsigned char>& bytes,
+                const std::vector<FileId>& inputs, std::string& error, bool& usage) {
+    namespace fs = std::filesystem;
+    const fs::path target = ThroughLinks(output);
+    usage = true;
+    struct stat existing {};
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        error = "exists and is not a regular file; not replacing it";
+        return false;
+    }
+    for (const FileId& input : inputs)
+        if (exists && input.device == existing.st_dev && input.inode == existing.st_ino) {
+            error = "is also an input (" + input.what + "); not overwriting it";
+            return false;
+        }
+    usage = false;
+
     std::random_device random;
     fs::path temporary;
-    std::error_code ignored;
-    do {
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temporary = target;
         temporary += Format(".%08x.tmp", static_cast<unsigned>(random()));
-    } while (fs::exists(temporary, ignored));
-
-    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-    if (!stream) {
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    stream.write(reinterpret_cast<const char*>(bytes.data()),
-                 static_cast<std::streamsize>(bytes.size()));
-    stream.close();
-    if (!stream) {
-        error = "writing failed";
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    std::error_code renamed;
-    fs::rename(temporary, target, renamed);
-    if (renamed) {
-        error = renamed.message();
-        fs::remove(temporary, ignored);
+    bool written = WriteAll(fd, bytes) && (!exists || fchmod(fd, existing.st_mode & 07777) == 0) &&
+                   fsync(fd) == 0;
+    const int writeError = errno;
+    written = close(fd) == 0 && written;
+    if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
+        error = std::strerror(written ? errno : writeError);
+        unlink(temporary.c_str());
         return false;
     }
     return true;
@@ -237,14 +316,22 @@ Command AddPackCommand(CLI::App& program) {
 
     CLI::App* pack = program.add_subcommand("pack", "Build an update file.");
     pack->footer("Records are written in the order given; every record option may be repeated.");
-    pack->add_option("-o,--output", request->output, "The update file to write.")->required();
-    pack->add_option("--product", request->product, "Product name.")->required();
-    pack->add_option("--version", request->version, "Firmware version MAJOR.MINOR, e.g. 1.05.")
+    pack->add_option("-o,--output", request->output,
+                     "The update file to write; - writes it to standard output.")
+        ->type_name("FILE")
         ->required();
-    CLI::Option* message = pack->add_option("--message", request->message, "Message text.");
-    CLI::Option* messageFile = pack->add_option_function<std::string>(
-        "--message-file", [request](const std::string& path) { request->messageFile = path; },
-        "Read the message from a file.");
+    pack->add_option("--product", request->product, "Product name.")->type_name("NAME")->required();
+    pack->add_option("--version", request->version, "Firmware version MAJOR.MINOR, e.g. 1.05.")
+        ->type_name("MAJOR.MINOR")
+        ->required();
+    CLI::Option* message =
+        pack->add_option("--message", request->message, "Message text.")->type_name("TEXT");
+    CLI::Option* messageFile =
+        pack->add_option_function<std::string>(
+                "--message-file",
+                [request](const std::string& path) { request->messageFile = path; },
+                "Read the message from a file.")
+            ->type_name("FILE");
     CLI::Option* sysExMessage = pack->add_flag("--sysex-message", request->sysExMessage,
                                                "Use the standard SysEx update instructions.");
     message->excludes(messageFile)->excludes(sysExMessage);
@@ -253,23 +340,30 @@ Command AddPackCommand(CLI::App& program) {
     struct RecordOption {
         const char* name;
         PackRecord::Kind kind;
+        const char* placeholder;
         const char* help;
     };
     const RecordOption recordOptions[] = {
-        {"--image", PackRecord::Image, "Header image (PNG); several are joined into one."},
-        {"--portion", PackRecord::Portion, "SysEx portion FILE.syx[@DELAY_MS], sent in order."},
-        {"--mac-ports", PackRecord::MacPorts, "Mac port names, separated by '$'."},
-        {"--windows-params", PackRecord::WindowsParams,
+        {"--image", PackRecord::Image, "FILE", "Header image (PNG); several are joined into one."},
+        {"--portion", PackRecord::Portion, "FILE[@MS]",
+         "SysEx portion and the pause after it in milliseconds, sent in order."},
+        {"--mac-ports", PackRecord::MacPorts, "NAMES", "Mac port names, separated by '$'."},
+        {"--windows-params", PackRecord::WindowsParams, "TEXT",
          "Windows port parameters, e.g. 'win:1:name:A$B:delay:200'."},
     };
     std::map<const CLI::Option*, PackRecord::Kind> kinds;
     for (std::size_t i = 0; i < records->size(); ++i) {
         const RecordOption& record = recordOptions[i];
-        kinds[pack->add_option(record.name, (*records)[i], record.help)->allow_extra_args(false)] =
-            record.kind;
+        kinds[pack->add_option(record.name, (*records)[i], record.help)
+                  ->type_name(record.placeholder)
+                  ->allow_extra_args(false)] = record.kind;
     }
     pack->add_option("--header-values", request->headerValues,
-                     "Three header values A,B,C from 0 to 65535 (default 0,0,0).");
+                     "Three header values A,B,C from 0 to 65535 (default 0,0,0).")
+        ->type_name("A,B,C");
+    pack->add_flag("--allow-any-bytes", request->allowAnyBytes,
+                   "Store portions that hold bytes outside SysEx messages.");
+    pack->add_flag("-q,--quiet", request->quiet, "Say nothing unless something is wrong.");
 
     return {pack, [pack, request, records, kinds](std::ostream& out, std::ostream& err) {
                 std::map<const CLI::Option*, std::size_t> seen;
@@ -285,22 +379,47 @@ Command AddPackCommand(CLI::App& program) {
 
 int Pack(const PackRequest& request, std::ostream& out, std::ostream& err) {
     std::vector<unsigned char> file;
+    std::vector<FileId> inputs;
     std::size_t portions = 0;
     unsigned long long total = 0;
     try {
-        file = BuildUpdateFile(request, err, portions, total);
+        file = BuildUpdateFile(request, err, inputs, portions, total);
     } catch (const UsageError& e) {
         err << e.what() << '\n';
         return exitUsage;
     }
 
+    const bool toStandardOutput = request.output == "-";
     std::string error;
-    if (!WriteWhole(request.output, file, error)) {
-        err << "-o '" << request.output << "': cannot write (" << error << ")\n";
-        return exitRejected;
+    bool usage = false;
+    if (toStandardOutput) {
+        errno = 0;
+        bool written = false;
+        if (&out == &std::cout) {
+            out.flush();
+            written = WriteAll(STDOUT_FILENO, file);
+        } else {
+            written = static_cast<bool>(out.write(reinterpret_cast<const char*>(file.data()),
+                                                  static_cast<std::streamsize>(file.size()))
+                                            .flush());
+        }
+        if (!written)
+            error = errno ? std::strerror(errno) : "writing failed";
+    } else {
+        WriteWhole(request.output, file, inputs, error, usage);
     }
-    out << "Wrote " << request.output << ": " << file.size() << " bytes, " << portions
-        << (portions == 1 ? " portion, " : " portions, ") << total << " bytes of SysEx\n";
+    if (!error.empty()) {
+        if (usage)
+            err << "-o '" << request.output << "' " << error << '\n';
+        else
+            err << "-o '" << request.output << "': cannot write (" << error << ")\n";
+        return usage ? exitUsage : exitRejected;
+    }
+    if (!request.quiet)
+        (toStandardOutput ? err : out)
+            << "Wrote " << (toStandardOutput ? "standard output" : request.output) << ": "
+            << file.size() << " bytes, " << portions
+            << (portions == 1 ? " portion, " : " portions, ") << total << " bytes of SysEx\n";
     return exitOk;
 }
 

@@ -1,7 +1,9 @@
 #include "Console/Commands.h"
 #include "Console/ConsoleDisplay.h"
 #include "Console/ConsoleJobHost.h"
+#include "Console/InputFile.h"
 #include "Console/TransferWatch.h"
+#include "Console/UpdateJson.h"
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
@@ -57,26 +59,31 @@ private:
     std::ostream* file;
 };
 
-// Ctrl-C (or a termination request) interrupts the transfer. The signals are taken by
-// a thread of their own with sigwait, so the transfer's threads are never disturbed
-// mid-call; a second Ctrl-C ends the program at once.
+// Ctrl-C or a termination request stops the transfer; so does a hangup (the terminal
+// closed, ssh dropped) while the device is still awaited, but once bytes have gone out
+// the transfer is finished, since stopping then would leave a half-written firmware. The
+// signals are taken by a thread of their own with sigwait, so the transfer's threads are
+// never disturbed mid-call; a second stop request ends the program at once.
 class SignalWatcher {
 public:
     explicit SignalWatcher(TransferWatch& watch) {
         sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        sigaddset(&signals, SIGUSR2); // our own: stop watching
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR2}) // SIGUSR2, our own: stop watching
+            sigaddset(&signals, signal);
         pthread_sigmask(SIG_BLOCK, &signals, &previous);
         thread = std::thread([this, &watch] {
             int signal = 0;
             while (sigwait(&signals, &signal) == 0 && signal != SIGUSR2) {
+                if (signal == SIGHUP && watch.ChunkSent()) {
+                    Trace("send: hangup after the transfer began; finishing it\n");
+                    continue;
+                }
                 if (watch.WasInterrupted()) {
                     const char restore[] = "\r\033[K\n";
                     (void)!write(STDOUT_FILENO, restore, sizeof restore - 1);
-                    std::_Exit(130);
+                    std::_Exit(128 + signal);
                 }
-                watch.Interrupt();
+                watch.Interrupt(signal);
             }
         });
     }
@@ -94,6 +101,24 @@ private:
     std::thread thread;
 };
 
+nlohmann::ordered_json IntegrityJson(const IntegrityReport& report) {
+    nlohmann::ordered_json json;
+    json["identical"] = report.identical;
+    json["portions"] = report.portions;
+    json["bytes"] = report.bytes;
+    if (!report.identical) {
+        if (report.portion > 0)
+            json["portion"] = report.portion;
+        if (report.offset) {
+            json["offset"] = *report.offset;
+            json["expected"] = report.expectedByte;
+            json["received"] = report.receivedByte;
+        }
+        json["text"] = report.text;
+    }
+    return json;
+}
+
 class ScopedTraceSink {
 public:
     explicit ScopedTraceSink(TraceSink sink) { SetTraceSink(std::move(sink)); }
@@ -110,7 +135,10 @@ Command AddSendCommand(CLI::App& program) {
     SendRequest& r = options->request;
 
     CLI::App* send = program.add_subcommand("send", "Send an update to a device.");
-    send->add_option("FILE", r.path, "Update file (.upd) or plain SysEx file (.syx).")->required();
+    send->add_option("FILE", r.path,
+                     "Update file (.upd) or plain SysEx file (.syx); - reads standard input.")
+        ->type_name("FILE")
+        ->required();
     CLI::Option* simulate =
         send->add_flag("--simulate", r.simulate, "Send to a simulated device instead of MIDI.");
     // Collected as words, so every host parses them alike (Simulator/DeviceOptions.h).
@@ -142,12 +170,31 @@ Command AddSendCommand(CLI::App& program) {
     device("--chunk-sizes", "IDEAL,MAX",
            "Chunk sizes of the simulated port in bytes (default 2048,16384).");
     send->add_option("--give-up-after", r.giveUpAfter,
-                     "Stop waiting for a missing device after this many milliseconds (exit 5).");
+                     "Stop waiting for a missing device after MS milliseconds (exit 5).")
+        ->type_name("MS");
     send->add_flag("--virtual-clock", r.virtualClock,
                    "Run every pause and timeout in virtual time, so the transfer ends at once.");
     send->add_flag("--events", r.events, "One JSON object per report on standard output.");
     send->add_flag("--verbose", r.verbose, "Show the diagnostic log on standard error.");
-    send->add_option("--log", r.logFile, "Append the diagnostic log to FILE.");
+    send->add_option("--log", r.logFile, "Append the diagnostic log to FILE.")->type_name("FILE");
+    send->add_flag("-q,--quiet", r.quiet, "Show only the verdict and errors.");
+    send->footer(R"(Exit status:
+  0    the device accepted the update or confirmed the file's version
+  1    the file was rejected, or the job failed otherwise
+  2    bad arguments, or FILE cannot be read
+  3    sent, but the device did not confirm it
+  4    the device reported an error, or another version
+  5    gave up waiting for the device (--give-up-after)
+  6    the simulated device received other bytes than the file's
+  129  hangup before the transfer began (after it, the transfer finishes)
+  130  interrupted (Ctrl-C)
+  143  terminated (SIGTERM)
+
+Examples:
+  midi-updater-cli send --simulate firmware.upd
+  curl -s https://example.com/fw.upd | midi-updater-cli send --simulate --virtual-clock \
+      --device-status accept,busy:3 --device-version 1.05 --events -
+)");
 
     return {send, [options](std::ostream& out, std::ostream& err) {
                 SendRequest request = options->request;
@@ -184,6 +231,17 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
         simulation.expects = expects.get();
     }
 
+    // Before any signal is taken over: a FIFO that nobody writes to can still be left
+    // with Ctrl-C or a termination request.
+    InputFile input;
+    const InputFile::Result opened = input.Open(request.path, error);
+    if (opened != InputFile::Result::Ready) {
+        err << "send: " << error << '\n';
+        if (request.events)
+            out << DumpJson({{"failure", error}}) << '\n' << std::flush;
+        return opened == InputFile::Result::Unusable ? exitUsage : exitRejected;
+    }
+
     std::ofstream logFile;
     if (request.logFile) {
         logFile.open(*request.logFile, std::ios::app);
@@ -195,7 +253,8 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
     ConsoleLog log(request.verbose ? &err : nullptr, request.logFile ? &logFile : nullptr);
 
     // A live bar and a scrolling log on one terminal would garble each other.
-    const ConsoleDisplay::Form form = request.events ? ConsoleDisplay::Form::Events
+    const ConsoleDisplay::Form form = request.events  ? ConsoleDisplay::Form::Events
+                                      : request.quiet ? ConsoleDisplay::Form::Quiet
                                       : request.terminal && !request.verbose
                                           ? ConsoleDisplay::Form::Terminal
                                           : ConsoleDisplay::Form::Plain;
@@ -214,27 +273,34 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
         MakeConsoleDisplay(form, out, err, request.width);
     VirtualClock virtualClock;
     virtualClock.RecordSleeps(false);
-    TransferWatch::Clock realClock(watch);
     if (request.virtualClock)
         simulation.virtualClock = &virtualClock;
-    ScopedClock clock(request.virtualClock ? static_cast<Clock&>(virtualClock) : realClock);
+    TransferWatch::Clock watchedClock(watch, request.virtualClock ? &virtualClock : nullptr);
+    ScopedClock clock(watchedClock);
     ScopedTraceSink traces([&log](const std::string& record) { log.Write(record); });
 
     ConsoleJobHost host(*display, watch, simulation,
                         [&log](const std::string& line) { log.Write(line); });
     if (signals) {
         // The job on a thread of its own, so the watcher can interrupt its waits.
-        std::thread job([&] { RunUpdateJob(request.path, host); });
+        std::thread job([&] { RunUpdateJob(input.ReadPath(), host); });
         job.join();
     } else {
-        RunUpdateJob(request.path, host);
+        RunUpdateJob(input.ReadPath(), host);
     }
     display->Finish();
 
     if (watch.WasInterrupted()) {
-        err << "Interrupted: the transfer was stopped and the port closed.\n";
-        return exitInterrupted;
+        const int status = 128 + watch.Signal();
+        display->Fact("interrupted", status,
+                      "Interrupted: the transfer was stopped and the port closed.", true);
+        return status;
     }
+    if (request.virtualClock)
+        display->Fact("virtualTime", virtualClock.Elapsed(),
+                      "Virtual time: " + Duration(virtualClock.Elapsed()) +
+                          " (what the transfer would have taken in real time)",
+                      false);
     if (watch.GaveUpWaiting())
         return exitGaveUp;
     if (host.Failed() || !host.Verdict())
@@ -244,14 +310,12 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
                  : *host.Verdict() == TransferVerdict::Unconfirmed ? exitUnconfirmed
                                                                    : exitDeviceFailed;
     if (const auto integrity = host.Integrity()) {
-        display->Note(integrity->text);
+        display->Fact("integrity", IntegrityJson(*integrity), integrity->text,
+                      !integrity->identical);
         // The device holding other bytes than the file is a failure whatever it said.
         if (!integrity->identical)
             status = exitCorrupted;
     }
-    if (request.virtualClock)
-        display->Note("Virtual time: " + Duration(virtualClock.Elapsed()) +
-                      " (what the transfer would have taken in real time)");
     return status;
 }
 

@@ -27,10 +27,15 @@ class TransferWatch {
 public:
     explicit TransferWatch(std::optional<unsigned int> giveUpAfter) : giveUpAfter(giveUpAfter) {}
 
-    // Any thread; wakes an interruptible sleep.
-    void Interrupt();
+    // Any thread; wakes an interruptible sleep. `signal` is what asked (exit 128 + it).
+    void Interrupt(int signal = 2);
     bool WasInterrupted() const { return interrupted.load(); }
+    int Signal() const { return signal.load(); }
     bool GaveUpWaiting() const { return gaveUp.load(); }
+
+    // Once the first chunk has gone to the device, stopping would leave half a firmware.
+    void MarkChunkSent() { chunkSent = true; }
+    bool ChunkSent() const { return chunkSent.load(); }
 
     // Throws Interrupted once interrupted.
     void Check() const;
@@ -38,20 +43,26 @@ public:
     // for longer than allowed.
     void DeviceSeen(bool connected);
 
-    // Sleeps that end early, by Interrupted, when the user interrupts.
+    // The clock the job runs on: real time, or a virtual clock. Real sleeps end early,
+    // by Interrupted, when the user interrupts; any sleep while the device is missing
+    // ends, by GaveUp, exactly when the time allowed runs out.
     class Clock : public ::Clock {
     public:
-        explicit Clock(TransferWatch& watch) : watch(watch) {}
-        unsigned int TimeNow() override { return SystemClock().TimeNow(); }
+        // A null `inner` is the system clock.
+        Clock(TransferWatch& watch, ::Clock* inner) : watch(watch), inner(inner) {}
+        unsigned int TimeNow() override;
         void SleepFor(unsigned int milliseconds) override;
 
     private:
         TransferWatch& watch;
+        ::Clock* const inner;
     };
 
 private:
     const std::optional<unsigned int> giveUpAfter;
     std::atomic<bool> interrupted{false};
+    std::atomic<int> signal{0};
+    std::atomic<bool> chunkSent{false};
     std::atomic<bool> gaveUp{false};
     std::optional<unsigned int> missingSince; // job thread only
 

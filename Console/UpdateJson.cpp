@@ -1,5 +1,7 @@
 #include "Console/UpdateJson.h"
 
+#include "Console/SysExContent.h"
+
 #include "MidiUpdateLib/Update.h"
 
 namespace midiupdate {
@@ -8,8 +10,13 @@ nlohmann::ordered_json UpdateToJson(const Update& update) {
     using nlohmann::ordered_json;
 
     ordered_json portions = ordered_json::array();
-    for (const Update::SysExPortion& portion : update.sysExPortions)
-        portions.push_back({{"bytes", portion.sysEx.size()}, {"delay", portion.delay}});
+    for (const Update::SysExPortion& portion : update.sysExPortions) {
+        const SysExContent content = InspectSysEx(portion.sysEx.data(), portion.sysEx.size());
+        portions.push_back({{"bytes", portion.sysEx.size()},
+                            {"delay", portion.delay},
+                            {"messages", content.messages},
+                            {"strayBytes", content.strayBytes}});
+    }
 
     const MidiPortWindowsParameters& windows = update.windowsParameters;
     ordered_json json;

@@ -2,6 +2,7 @@
 
 // An update described for a person reading a terminal.
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
@@ -12,7 +13,11 @@ namespace midiupdate {
 void WriteUpdateSummary(const Update& update, std::ostream& out);
 
 // A text from a file made safe to print: control characters other than newline and tab
-// are shown as \xNN so a file cannot drive the terminal.
+// are shown as \xNN so a file cannot drive the terminal, a CRLF line end as a newline,
+// and what is not valid UTF-8 as U+FFFD (as --json shows it).
 std::string Printable(const std::string& text);
+
+// The text cut to at most `columns` characters, never inside a UTF-8 sequence.
+std::string FitToColumns(const std::string& text, std::size_t columns);
 
 } // namespace midiupdate

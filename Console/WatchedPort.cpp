@@ -37,6 +37,7 @@ void WatchedPort::Disconnect() {
 void WatchedPort::Send(const unsigned char* data, unsigned long size) {
     watch.Check();
     inner->Send(data, size);
+    watch.MarkChunkSent();
 }
 
 std::vector<unsigned char> WatchedPort::ReceiveSysEx(unsigned int timeoutMilliseconds,

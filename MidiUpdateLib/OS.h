@@ -6,7 +6,10 @@
 #include <functional>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__) && defined(__GNUC__) && !defined(__clang__)
+// mingw's own printf rules flag %zu and %p wrongly; the C library we format with is C99.
+#define MIDIUPDATE_PRINTF_LIKE(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(__GNUC__)
 #define MIDIUPDATE_PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
 #else
 #define MIDIUPDATE_PRINTF_LIKE(f, a)

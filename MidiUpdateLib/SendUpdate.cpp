@@ -10,6 +10,8 @@
 using midiupdate::TraceName;
 
 const unsigned char deviceEnquiry[6] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+const unsigned char statusMessageHeader[5] = {0xF0, 0x00, 0x00, 0x3F, 0x73};
+const unsigned char identityReplyHeader[5] = {0xF0, 0x7E, 0x00, 0x06, 0x02};
 
 namespace {
 
@@ -111,8 +113,38 @@ std::string ToString(std::vector<int> values) {
     return text;
 }
 
+std::vector<unsigned char> StatusMessage(unsigned char flags) {
+    std::vector<unsigned char> message(STATUS_MESSAGE_SIZE, 0x00);
+    std::copy(statusMessageHeader, statusMessageHeader + 5, message.begin());
+    message[STATUS_FLAGS_OFFSET] = flags;
+    message.back() = 0xF7;
+    return message;
+}
+
+std::vector<unsigned char> IdentityReply(const IdentityReplyFields& fields) {
+    std::vector<unsigned char> reply;
+    reply.reserve(5 + fields.manufacturer.size() + IDENTITY_NAME_OFFSET + IDENTITY_NAME_SIZE + 1);
+    reply.assign(identityReplyHeader, identityReplyHeader + 5);
+    for (unsigned char byte : fields.manufacturer)
+        reply.push_back(byte);
+    reply.insert(reply.end(), {fields.family[0], fields.family[1], fields.model});
+    reply.insert(reply.end(), fields.version, fields.version + 4);
+    reply.insert(reply.end(), IDENTITY_NAME_OFFSET - IDENTITY_VERSION_OFFSET - 4, 0x00);
+    for (std::size_t i = 0; i < IDENTITY_NAME_SIZE; ++i)
+        reply.push_back(i < fields.name.size() ? static_cast<unsigned char>(fields.name[i]) : 0);
+    reply.push_back(0xF7);
+    return reply;
+}
+
+void DeviceVersionBytes(unsigned int major, unsigned int minor, unsigned char bytes[4]) {
+    bytes[0] = static_cast<unsigned char>(major / 22);
+    bytes[1] = static_cast<unsigned char>(major % 22);
+    bytes[2] = static_cast<unsigned char>(minor / 10);
+    bytes[3] = static_cast<unsigned char>(minor % 10);
+}
+
 DeviceInfo ParseDeviceEnquiryResponse(const std::vector<unsigned char>& reply) {
-    static const unsigned char header[5] = {0xF0, 0x7E, 0x00, 0x06, 0x02};
+    const unsigned char* const header = identityReplyHeader;
     DeviceInfo info;
     if (reply.size() < 5) {
         Trace("%s: MIDI sysex header short\n", "ParseDeviceEnquiryResponse");
@@ -128,7 +160,8 @@ DeviceInfo ParseDeviceEnquiryResponse(const std::vector<unsigned char>& reply) {
     // there is). A full reply reads exactly as the layout says.
     const std::size_t dataEnd = reply.back() == 0xF7 ? reply.size() - 1 : reply.size();
     const auto has = [dataEnd](std::size_t offset) { return offset < dataEnd; };
-    const std::size_t layoutSize = 5 + (has(5) && reply[5] == 0x00 ? 3 : 1) + 28;
+    const std::size_t layoutSize =
+        5 + (has(5) && reply[5] == 0x00 ? 3 : 1) + IDENTITY_NAME_OFFSET + IDENTITY_NAME_SIZE;
     if (reply.size() < layoutSize)
         Trace("%s: MIDI sysex reply short (%u bytes)\n", "ParseDeviceEnquiryResponse",
               static_cast<unsigned>(reply.size()));
@@ -144,21 +177,23 @@ DeviceInfo ParseDeviceEnquiryResponse(const std::vector<unsigned char>& reply) {
         manufacturer = {reply[5], reply[6], reply[7]};
     }
     info.manufacturer = ToString(manufacturer);
-    if (has(p))
-        info.family = ToString(std::vector<int>{reply[p]});
-    if (has(p + 6))
-        info.version =
-            Format("%d.%d%d", reply[p + 3] * 22 + reply[p + 4], reply[p + 5], reply[p + 6]);
-    for (std::size_t i = p + 12; i < p + 28 && has(i) && reply[i] != 0x00 && reply[i] < 0x7F; ++i)
+    if (has(p + IDENTITY_FAMILY_OFFSET))
+        info.family = ToString(std::vector<int>{reply[p + IDENTITY_FAMILY_OFFSET]});
+    const std::size_t v = p + IDENTITY_VERSION_OFFSET;
+    if (has(v + 3))
+        info.version = Format("%d.%d%d", reply[v] * 22 + reply[v + 1], reply[v + 2], reply[v + 3]);
+    const std::size_t n = p + IDENTITY_NAME_OFFSET;
+    for (std::size_t i = n;
+         i < n + IDENTITY_NAME_SIZE && has(i) && reply[i] != 0x00 && reply[i] < 0x7F; ++i)
         info.name += static_cast<char>(reply[i]);
     return info;
 }
 
 int CheckSysExUpdateStatus(const std::vector<unsigned char>& message) {
-    static const unsigned char header[5] = {0xF0, 0x00, 0x00, 0x3F, 0x73};
-    if (message.size() != 13 || !std::equal(header, header + 5, message.begin()))
+    if (message.size() != STATUS_MESSAGE_SIZE ||
+        !std::equal(statusMessageHeader, statusMessageHeader + 5, message.begin()))
         return UPDATE_STATUS_NONE;
-    const unsigned flags = message[11];
+    const unsigned flags = message[STATUS_FLAGS_OFFSET];
     Trace("%s: error=(0x%02x)\n", "CheckSysExUpdateStatus", flags);
     if (flags & 0x0F)
         return UPDATE_STATUS_ERROR;
@@ -255,6 +290,7 @@ struct Verdict {
 // has not said that it accepted the update.
 Verdict ChooseVerdict(int status, Update& update, MidiPort& port, UpdateProgress& progress) {
     const std::string fileVersion = update.version.ToString();
+    // The texts below are as users have always seen them, typos included ("sucessfully").
     const std::string updated = Format("The '%s' was updated sucessfully to version %s.",
                                        update.productName.c_str(), fileVersion.c_str());
     if (status == UPDATE_STATUS_ACCEPTED)
@@ -308,7 +344,7 @@ TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
         if (n == 1)
             progress.Status("Looking for " + update.productName + " to update...");
         else
-            progress.Status(Format("Sending chunk #%u of %u", n, count));
+            progress.Status(Format("Sending chunk #%u of %u", n, count)); // a portion, as ever
 
         for (;;) {
             progress.ProgressIndeterminate();

@@ -75,8 +75,38 @@ bool CheckConnected(MidiPort& port);
 // The portion's pause after it has been sent.
 void DoDelay(Update::SysExPortion& portion, UpdateProgress& progress);
 
+// ---- The device protocol's bytes: their one home, for the sender, the simulated
+// device, the benchmarks and the tests ----
+
 // The identity request to all devices: F0 7E 7F 06 01 F7.
 extern const unsigned char deviceEnquiry[6];
+
+// The device's status message: 13 bytes, F0 00 00 3F 73, five bytes, the flags, F7.
+extern const unsigned char statusMessageHeader[5];
+const std::size_t STATUS_MESSAGE_SIZE = 13;
+const std::size_t STATUS_FLAGS_OFFSET = 11;
+std::vector<unsigned char> StatusMessage(unsigned char flags);
+
+// The identity reply as the sender reads it: F0 7E 00 06 02, the manufacturer id (one
+// byte, or three starting with 00), then from the end of the id: family (2 bytes) and
+// model, the version (4 bytes), five more bytes, a name of up to 16 bytes, F7.
+extern const unsigned char identityReplyHeader[5];
+const std::size_t IDENTITY_FAMILY_OFFSET = 0; // from the end of the manufacturer id
+const std::size_t IDENTITY_VERSION_OFFSET = 3;
+const std::size_t IDENTITY_NAME_OFFSET = 12;
+const std::size_t IDENTITY_NAME_SIZE = 16;
+struct IdentityReplyFields {
+    std::vector<unsigned char> manufacturer;
+    unsigned char family[2] = {0, 0};
+    unsigned char model = 0;
+    unsigned char version[4] = {0, 0, 0, 0}; // see DeviceVersionBytes
+    std::string name;                        // bytes as they stand; cut to 16
+};
+std::vector<unsigned char> IdentityReply(const IdentityReplyFields& fields);
+// The version bytes H L D1 D2, read back as "%d.%d%d" of H * 22 + L, D1, D2: so the
+// device's text equals the file's "%u.%02u" for major up to 7F * 22 + 21 and minor < 100.
+const unsigned int MAX_DEVICE_MAJOR_VERSION = 0x7F * 22 + 21;
+void DeviceVersionBytes(unsigned int major, unsigned int minor, unsigned char bytes[4]);
 
 struct DeviceInfo {
     std::string manufacturer;

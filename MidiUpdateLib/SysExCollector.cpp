@@ -1,5 +1,8 @@
 #include "MidiUpdateLib/SysExCollector.h"
 
+#include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/PlatformForm.h"
+
 void SysExCollector::Add(unsigned char byte) {
     if (inMessage) {
         message.push_back(byte);
@@ -7,6 +10,12 @@ void SysExCollector::Add(unsigned char byte) {
             inMessage = false;
             if (onComplete)
                 onComplete(context);
+        } else if (message.size() >= maxMessageSize) {
+            Trace("%s: dropped a message of %u bytes without its F7\n",
+                  midiupdate::TraceName("SysExCollector", "Add").c_str(),
+                  static_cast<unsigned>(maxMessageSize));
+            inMessage = false;
+            message.clear();
         }
         return;
     }

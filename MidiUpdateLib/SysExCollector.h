@@ -1,12 +1,19 @@
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <vector>
 
-// Reassembles received bytes into complete SysEx messages. Only F7 ends a message;
-// bytes outside a message are dropped. Touched by the receiving thread alone.
+// Reassembles received bytes into complete SysEx messages. Only F7 ends a message (a
+// second F0 inside one is data); bytes outside a message are dropped, and so is a
+// message that outgrows maxMessageSize. Touched by the receiving thread alone.
 class SysExCollector {
 public:
+    // Far above any reply a device sends (13 and about 34 bytes); a message that never
+    // ends is dropped here instead of growing without limit and swallowing every later
+    // reply, and the collector waits for the next F0.
+    static constexpr std::size_t maxMessageSize = 65536;
+
     SysExCollector() = default;
 
     void Add(unsigned char byte);

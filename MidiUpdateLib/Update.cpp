@@ -83,6 +83,7 @@ template <class Bytes> bool ReadBlock(std::istream& stream, Bytes& target, unsig
 // The reader's own source position goes to standard error, to find which check refused.
 ParseError UnrecognisedData(const char* file, unsigned line) {
     std::cerr << Format("%s:%u\n", file, line);
+    // Kept as users have always seen it, the doubled word included.
     return ParseError("File contains unrecognised data. Please Please check you have the latest "
                       "version of the updater.");
 }
@@ -192,7 +193,7 @@ void Update::ReadSysExFile(std::istream& stream) {
     }
     // Sending zeros in place of firmware that could not be read would corrupt the
     // device, so a short read is an error on every platform.
-    if (got < size)
+    if (got < size) // the text as users have always seen it, "was;" included
         throw ParseError(Format("Failed to load all of the sysex file. (Got:%u was;%u)",
                                 static_cast<unsigned>(got), static_cast<unsigned>(size)));
 

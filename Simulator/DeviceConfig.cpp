@@ -6,8 +6,6 @@
 
 #include <cctype>
 
-const unsigned char identityRequest[6] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
-
 using midiupdate::ParseDecimal;
 
 namespace {
@@ -180,38 +178,24 @@ std::string StatusScriptText(const StatusScript& script) {
     return text;
 }
 
-std::vector<unsigned char> StatusMessage(unsigned char flags) {
-    return {0xF0, 0x00, 0x00, 0x3F, 0x73, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, flags, 0xF7};
-}
-
 std::vector<unsigned char> GarbageMessage() {
     // A status message in all but its fifth byte: a reader must look at every header byte.
-    return {0xF0, 0x00, 0x00, 0x3F, 0x74, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7};
+    std::vector<unsigned char> message = StatusMessage(0x00);
+    message[4] ^= 0x07;
+    return message;
 }
 
 std::vector<unsigned char> IdentityReply(const SimulatedDeviceConfig& config) {
     if (!config.version || !ConfigProblem(config).empty())
         return {};
-    const unsigned int major = config.version->major;
-    const unsigned int minor = config.version->minor;
-    std::vector<unsigned char> reply{0xF0, 0x7E, 0x00, 0x06, 0x02};
-    reply.insert(reply.end(), config.manufacturerId.begin(), config.manufacturerId.end());
-    reply.push_back(config.familyLow);
-    reply.push_back(config.familyHigh);
-    reply.push_back(config.model);
-    // Read back as "%d.%d%d" of H * 22 + L, D1, D2.
-    reply.push_back(static_cast<unsigned char>(major / 22));
-    reply.push_back(static_cast<unsigned char>(major % 22));
-    reply.push_back(static_cast<unsigned char>(minor / 10));
-    reply.push_back(static_cast<unsigned char>(minor % 10));
-    reply.insert(reply.end(), 5, 0x00);
-    for (std::size_t i = 0; i < 16; ++i) {
-        unsigned char c = i < config.name.size() ? static_cast<unsigned char>(config.name[i]) : 0;
-        // 7F and above would end the name early for a reader, and break the SysEx.
-        if (c >= 0x7F)
-            c = '?';
-        reply.push_back(c);
-    }
-    reply.push_back(0xF7);
-    return reply;
+    IdentityReplyFields fields;
+    fields.manufacturer = config.manufacturerId;
+    fields.family[0] = config.familyLow;
+    fields.family[1] = config.familyHigh;
+    fields.model = config.model;
+    DeviceVersionBytes(config.version->major, config.version->minor, fields.version);
+    // 7F and above would end the name early for a reader, and break the SysEx.
+    for (std::size_t i = 0; i < config.name.size() && i < IDENTITY_NAME_SIZE; ++i)
+        fields.name += static_cast<unsigned char>(config.name[i]) >= 0x7F ? '?' : config.name[i];
+    return ::IdentityReply(fields);
 }

@@ -4,6 +4,7 @@
 // for the texts that front ends take (so every front end reads them the same way) and
 // the messages the device sends.
 
+#include "MidiUpdateLib/SendUpdate.h"
 #include "MidiUpdateLib/Version.h"
 #include "Simulator/Integrity.h"
 
@@ -51,9 +52,10 @@ struct SimulatedDeviceConfig {
     // Byte counts of the portions to expect, in order; this alone decides where a portion
     // ends. Bytes beyond them are kept as one extra portion that is never answered.
     std::vector<std::size_t> portionSizes;
-    // The expected portions' bytes, owned by the host and valid while bytes arrive. When
-    // given they decide where portions end instead of `portionSizes`, and every byte is
-    // compared with them as it arrives (SimulatedDevice::Integrity).
+    // The expected portions' bytes as the port delivers them (the update's own portions,
+    // or a stand-in's framed form of them), owned by the host and valid while bytes
+    // arrive. When given they decide where portions end instead of `portionSizes`, and
+    // every byte is compared with them as it arrives (SimulatedDevice::Integrity).
     std::vector<ByteView> expected;
     // Keep every byte that arrives, for ReceivedPortions: a copy as large as the update.
     bool keepReceived = true;
@@ -82,13 +84,10 @@ bool ParseVanish(const std::string& text, unsigned int& portion, unsigned int& m
 std::string StatusScriptText(const StatusScript& script); // as ParseStatusScript reads it
 
 // The largest major version an identity reply can carry (high part 7F).
-constexpr unsigned int maxDeviceMajorVersion = 0x7F * 22 + 21;
+constexpr unsigned int maxDeviceMajorVersion = MAX_DEVICE_MAJOR_VERSION;
 
-// The device's messages.
-std::vector<unsigned char> StatusMessage(unsigned char flags); // 13 bytes
-std::vector<unsigned char> GarbageMessage();                   // 13 bytes, but not a status message
+// The device's messages besides StatusMessage (MidiUpdateLib/SendUpdate.h).
+std::vector<unsigned char> GarbageMessage(); // 13 bytes, but not a status message
 // The reply to the identity request; empty when no version is configured or the
 // configuration cannot be encoded.
 std::vector<unsigned char> IdentityReply(const SimulatedDeviceConfig& config);
-
-extern const unsigned char identityRequest[6]; // F0 7E 7F 06 01 F7

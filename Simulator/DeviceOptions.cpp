@@ -4,6 +4,7 @@
 #include "MidiUpdateLib/Update.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -157,6 +158,21 @@ bool SplitShellWords(const std::string& text, std::vector<std::string>& words, s
     if (inWord)
         result.push_back(word);
     words = std::move(result);
+    return true;
+}
+
+bool DeviceOptionsFromEnvironment(DeviceOptions& options, std::string& error) {
+    return ParseSimulateVariable(std::getenv("MIDI_UPDATER_SIMULATE"), options, error);
+}
+
+bool ParseSimulateVariable(const char* text, DeviceOptions& options, std::string& error) {
+    if (text == nullptr)
+        return true;
+    std::vector<std::string> words;
+    if (!SplitShellWords(text, words, error) || !ParseDeviceOptions(words, options, error)) {
+        error = "MIDI_UPDATER_SIMULATE: " + error;
+        return false;
+    }
     return true;
 }
 

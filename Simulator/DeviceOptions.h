@@ -45,6 +45,12 @@ bool ParseDeviceOptions(const std::vector<std::string>& words, DeviceOptions& op
 // backslash.
 bool SplitShellWords(const std::string& text, std::vector<std::string>& words, std::string& error);
 
+// The value of the environment variable MIDI_UPDATER_SIMULATE, split and parsed onto
+// `options`; true and `options` untouched for null (the variable is not set).
+bool ParseSimulateVariable(const char* value, DeviceOptions& options, std::string& error);
+// The same, with the variable read from the environment.
+bool DeviceOptionsFromEnvironment(DeviceOptions& options, std::string& error);
+
 // Reads the update named by --device-expects as the updater reads it. Null, with the
 // reason in `error`, when it cannot be read.
 std::unique_ptr<Update> LoadExpectedUpdate(const std::string& path, std::string& error);

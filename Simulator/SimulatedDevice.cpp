@@ -162,7 +162,7 @@ SimulatedDevice::Match SimulatedDevice::MatchRequest(unsigned char byte) {
     if (!inMessage)
         return Match::No;
     if (byte == 0xF7) {
-        const bool complete = requestCandidate && requestMatched == sizeof identityRequest - 1;
+        const bool complete = requestCandidate && requestMatched == sizeof deviceEnquiry - 1;
         inMessage = false;
         requestCandidate = false;
         return complete ? Match::Complete : Match::No;
@@ -172,8 +172,8 @@ SimulatedDevice::Match SimulatedDevice::MatchRequest(unsigned char byte) {
         requestCandidate = false;
         return Match::No;
     }
-    if (requestCandidate && requestMatched < sizeof identityRequest - 1 &&
-        byte == identityRequest[requestMatched]) {
+    if (requestCandidate && requestMatched < sizeof deviceEnquiry - 1 &&
+        byte == deviceEnquiry[requestMatched]) {
         ++requestMatched;
         return Match::Possible;
     }

@@ -2,6 +2,7 @@
 
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/PlatformForm.h"
+#include "MidiUpdateLib/SendUpdate.h"
 
 namespace {
 
@@ -10,8 +11,10 @@ std::string Name(const char* function) {
 }
 
 bool IsIdentityReply(const std::vector<unsigned char>& message) {
-    return message.size() >= 5 && message[0] == 0xF0 && message[1] == 0x7E && message[3] == 0x06 &&
-           message[4] == 0x02;
+    // Any device identifier (the third byte) answers a request to all.
+    return message.size() >= 5 && message[0] == identityReplyHeader[0] &&
+           message[1] == identityReplyHeader[1] && message[3] == identityReplyHeader[3] &&
+           message[4] == identityReplyHeader[4];
 }
 
 } // namespace

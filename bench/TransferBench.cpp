@@ -46,8 +46,7 @@ public:
 
 private:
     const std::vector<unsigned char>& expected;
-    const std::vector<unsigned char> accepted = {0xF0, 0x00, 0x00, 0x3F, 0x73, 0x00, 0x00,
-                                                 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7};
+    const std::vector<unsigned char> accepted = StatusMessage(0x00);
 };
 
 class CountingProgress : public UpdateProgress {

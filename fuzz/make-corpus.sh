@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Writes the fuzzer's seed files into fuzz/corpus/: a few small update files and SysEx
-# files that reach every record kind and the main rejections.
+# Writes the reader fuzzer's seed files into fuzz/corpus/UpdateReaderFuzz/: a few small
+# update files and SysEx files that reach every record kind and the main rejections.
 set -euo pipefail
-cd "$(dirname "$0")/corpus"
+cd "$(dirname "$0")/corpus/UpdateReaderFuzz"
 
 magic='VornUpdateFile\x04\x00'
 u32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }

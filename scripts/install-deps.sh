@@ -9,6 +9,8 @@ packages=(
   gobjc++ libgnustep-base-dev gnustep-base-runtime
   libgnustep-gui-dev gnustep-gui-runtime gnustep-back0.29 xvfb xdotool imagemagick procps
   fonts-dejavu-core x11-utils
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
+  jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
 )
 
 missing=()

@@ -16,7 +16,6 @@ using testsupport::FakeMidiPort;
 using testsupport::Hex;
 using testsupport::IdentityReply;
 using testsupport::none;
-using testsupport::StatusMessage;
 using Events = std::vector<std::string>;
 using Sleeps = std::vector<unsigned int>;
 

@@ -99,24 +99,14 @@ void FakeMidiPort::ClearLastSysEx() {
     MidiPort::ClearLastSysEx();
 }
 
-Bytes StatusMessage(unsigned char flags) {
-    Bytes message = Hex("F0 00 00 3F 73 00 00 00 00 00 00 00 F7");
-    message[11] = flags;
-    return message;
-}
-
 Bytes IdentityReply(const Bytes& manufacturer, unsigned char family, const Bytes& version,
                     const std::string& name) {
-    Bytes reply = Hex("F0 7E 00 06 02");
-    reply.insert(reply.end(), manufacturer.begin(), manufacturer.end());
-    reply.insert(reply.end(), {family, 0x00, 0x00});
-    reply.insert(reply.end(), version.begin(), version.end());
-    reply.insert(reply.end(), 5, 0x00);
-    Bytes field(16, 0x00);
-    std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 16), field.begin());
-    reply.insert(reply.end(), field.begin(), field.end());
-    reply.push_back(0xF7);
-    return reply;
+    IdentityReplyFields fields;
+    fields.manufacturer = manufacturer;
+    fields.family[0] = family;
+    std::copy_n(version.begin(), std::min<std::size_t>(version.size(), 4), fields.version);
+    fields.name = name;
+    return ::IdentityReply(fields);
 }
 
 std::string HexText(const Bytes& bytes) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MidiUpdateLib/MidiPort.h"
+#include "MidiUpdateLib/SendUpdate.h"
 #include "tests/TestSupport.h"
 
 #include <functional>
@@ -58,7 +59,6 @@ private:
 };
 
 // What a device says.
-Bytes StatusMessage(unsigned char flags); // 13 bytes, flags at offset 11
 Bytes IdentityReply(const Bytes& manufacturer, unsigned char family, const Bytes& version,
                     const std::string& name); // version: H L D1 D2
 

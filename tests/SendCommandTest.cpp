@@ -3,6 +3,8 @@
 // is checked against the file.
 
 #include "Console/Commands.h"
+#include "Console/ConsoleDisplay.h"
+#include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/PlatformForm.h"
 #include "MidiUpdateLib/Update.h"
 #include "tests/TestSupport.h"
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <pty.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,10 +41,20 @@ struct Outcome {
     std::string err;
 
     std::string Completed() const {
-        for (const auto& event : events)
-            if (event.contains("completed"))
-                return event["completed"];
-        return "(none)";
+        return Value("completed").is_null() ? "(none)" : Value("completed");
+    }
+    // The value of the last event with this key; null for none.
+    nlohmann::json Value(const std::string& key) const {
+        for (auto event = events.rbegin(); event != events.rend(); ++event)
+            if (event->contains(key))
+                return (*event)[key];
+        return nullptr;
+    }
+    std::string IntegrityText() const {
+        const nlohmann::json integrity = Value("integrity");
+        if (integrity.is_null())
+            return "(none)";
+        return integrity.value("text", "identical");
     }
     bool Has(const nlohmann::json& wanted) const {
         return std::find(events.begin(), events.end(), wanted) != events.end();
@@ -141,9 +154,8 @@ TEST_F(Send, EachDeviceBehaviourGivesItsVerdictAndExitStatus) {
             std::string(c.status) + " / " + (c.deviceVersion ? c.deviceVersion : "no version");
         EXPECT_EQ(outcome.status, c.exit) << label << "\n" << outcome.err;
         EXPECT_EQ(outcome.Completed(), c.completed) << label;
-        EXPECT_NE(outcome.err.find("device received 3 portions, 8.5KB, identical to the update "
-                                   "file"),
-                  std::string::npos)
+        EXPECT_EQ(outcome.Value("integrity"),
+                  nlohmann::json::parse(R"({"identical":true,"portions":3,"bytes":8700})"))
             << label << "\n"
             << outcome.err;
     }
@@ -175,7 +187,11 @@ TEST_F(Send, EventsAreTheOnlyOutputAndComeInOrder) {
     }
     EXPECT_EQ(outcome.events.at(first),
               nlohmann::json({{"message", "Put the Widget in update mode."}}));
-    EXPECT_EQ(outcome.events.back(), nlohmann::json({{"completed", ACCEPTED}}));
+    // The verdict, then the results a program needs, also as events.
+    ASSERT_GE(outcome.events.size(), 3u);
+    EXPECT_EQ(outcome.events.end()[-3], nlohmann::json({{"completed", ACCEPTED}}));
+    EXPECT_TRUE(outcome.events.end()[-2].contains("virtualTime"));
+    EXPECT_TRUE(outcome.events.back().contains("integrity"));
     EXPECT_TRUE(outcome.HasStatus("Looking for Widget to update..."));
     EXPECT_TRUE(outcome.HasStatus("Sending chunk #3 of 3"));
     EXPECT_TRUE(outcome.HasStatus("Sent 2.9KB of 2.9KB"));
@@ -190,7 +206,7 @@ TEST_F(Send, EventsAreTheOnlyOutputAndComeInOrder) {
         }
     }
     EXPECT_EQ(last, 1.0f);
-    EXPECT_NE(outcome.err.find("Virtual time: "), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.err.find("Virtual time: "), std::string::npos) << outcome.err;
 }
 
 TEST_F(Send, DeviceThatAppearsLateOrVanishesBetweenPortions) {
@@ -199,7 +215,7 @@ TEST_F(Send, DeviceThatAppearsLateOrVanishesBetweenPortions) {
     Outcome outcome = Run(late);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_FALSE(outcome.HasStatus("Could not send chunk #1 of 3. Retrying..."));
-    EXPECT_NE(outcome.err.find("Virtual time: 3 min"), std::string::npos) << outcome.err;
+    EXPECT_GE(outcome.Value("virtualTime"), 180000) << outcome.err;
 
     SendRequest vanishing = Request();
     vanishing.deviceWords = {"--device-vanishes-after-portion=1:40000"};
@@ -207,17 +223,18 @@ TEST_F(Send, DeviceThatAppearsLateOrVanishesBetweenPortions) {
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_TRUE(outcome.HasStatus("Could not send chunk #2 of 3. Retrying..."));
     EXPECT_FALSE(outcome.HasStatus("Could not send chunk #3 of 3. Retrying..."));
-    EXPECT_NE(outcome.err.find("identical to the update file"), std::string::npos);
+    EXPECT_EQ(outcome.IntegrityText(), "identical");
 }
 
 TEST_F(Send, GivingUpOnADeviceThatNeverAppears) {
     SendRequest request = Request();
     request.deviceWords = {"--device-name", "Some Other Port"}; // not a name the update accepts
-    request.giveUpAfter = 60000;
+    // Milliseconds, not rounded up to the next connection check a second later.
+    request.giveUpAfter = 1500;
     const Outcome outcome = Run(request);
     EXPECT_EQ(outcome.status, 5);
-    EXPECT_EQ(outcome.events.back(),
-              nlohmann::json({{"failure", "Gave up waiting for the device after 60000 ms."}}));
+    EXPECT_EQ(outcome.Value("failure"), "Gave up waiting for the device after 1500 ms.");
+    EXPECT_EQ(outcome.Value("virtualTime"), 1500);
 }
 
 TEST_F(Send, AnUnnamedDeviceIsNeverAskedAndVirtualTimeDoesNotWaitForEver) {
@@ -236,8 +253,7 @@ TEST_F(Send, AnUnnamedDeviceIsNeverAskedAndVirtualTimeDoesNotWaitForEver) {
     request.path = Path("widget.upd");
     outcome = Run(request);
     EXPECT_EQ(outcome.status, 5);
-    EXPECT_EQ(outcome.events.back(),
-              nlohmann::json({{"failure", "Gave up waiting for the device after 86400000 ms."}}));
+    EXPECT_EQ(outcome.Value("failure"), "Gave up waiting for the device after 86400000 ms.");
 }
 
 TEST_F(Send, IntegrityCheckCatchesACorruptedByte) {
@@ -246,26 +262,32 @@ TEST_F(Send, IntegrityCheckCatchesACorruptedByte) {
     const Outcome outcome = Run(request);
     EXPECT_EQ(outcome.status, 6);
     EXPECT_EQ(outcome.Completed(), ACCEPTED); // the device did not notice; we do
-    EXPECT_NE(outcome.err.find("portion 2 differs from the update file at byte 2500"),
-              std::string::npos)
-        << outcome.err;
+    const nlohmann::json integrity = {
+        {"identical", false},
+        {"portions", 3},
+        {"bytes", 8700},
+        {"portion", 2},
+        {"offset", 2500},
+        {"expected", 0x5E},
+        {"received", 0x5F},
+        {"text", "device received 3 portions, 8.5KB; portion 2 differs from the update file "
+                 "at byte 2500 (file 0x5e, device 0x5f)"}};
+    EXPECT_EQ(outcome.Value("integrity"), integrity);
 
     // A device that expects another update tells the first difference from it.
     request = Request();
     request.deviceWords = {"--device-expects", Path("raw.syx")};
     const Outcome other = Run(request);
     EXPECT_EQ(other.status, 6);
-    EXPECT_NE(other.err.find("device received 2 portions, 8.5KB; portion 1 differs from the "
-                             "update file at byte 1 (file 0x0b, device 0x08)"),
-              std::string::npos)
-        << other.err;
+    EXPECT_EQ(other.IntegrityText(), "device received 2 portions, 8.5KB; portion 1 differs from "
+                                     "the update file at byte 1 (file 0x0b, device 0x08)");
 }
 
 TEST_F(Send, RejectedFilesAndBadArguments) {
     Outcome outcome = Run(Request("missing.upd"));
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.events.back(),
-              nlohmann::json({{"failure", "Update file was invalid (bad header)."}}));
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.Value("failure"),
+              "cannot open " + Path("missing.upd") + " (No such file or directory)");
 
     SendRequest real = Request();
     real.simulate = false;
@@ -318,14 +340,74 @@ TEST_F(Send, PlainLinesWhenNotATerminal) {
     EXPECT_NE(text.find(std::string(ACCEPTED) + "\n"), std::string::npos);
 }
 
-// The real program, in real time: Ctrl-C while it waits for a device ends it cleanly,
-// with the live bar on a terminal as with events on a pipe.
-TEST_F(Send, CtrlCStopsTheTransferCleanly) {
-    for (const bool terminal : {false, true}) {
-        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+TEST(ConsoleDisplay, TheLiveBarNeverCutsACharacter) {
+    std::ostringstream out, err;
+    {
+        const auto display = midiupdate::MakeConsoleDisplay(
+            midiupdate::ConsoleDisplay::Form::Terminal, out, err, 60);
+        std::string status;
+        for (int i = 0; i < 20; ++i)
+            status += "\xC3\xA4\xE2\x82\xAC"; // a-umlaut, euro sign
+        display->Status(status);
+        display->Finish();
+    }
+    std::size_t drawn = 0;
+    for (std::size_t at = out.str().find("\r\033[K"); at != std::string::npos;) {
+        const std::size_t next = out.str().find("\r\033[K", at + 1);
+        const std::string line =
+            out.str().substr(at + 4, next == std::string::npos ? next : next - at - 4);
+        EXPECT_NO_THROW(nlohmann::json(line).dump()) << line; // throws on invalid UTF-8
+        const auto characters = std::count_if(line.begin(), line.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        });
+        EXPECT_LE(characters, 59) << line;
+        drawn += line.empty() ? 0 : 1;
+        at = next;
+    }
+    EXPECT_GE(drawn, 1u);
+}
+
+// The real program's exit status after up to 60 s (a sanitizer build on a busy machine
+// is slow); SIGKILL and -1 if it has not ended.
+int WaitForExit(pid_t child) {
+    for (int tries = 0; tries < 6000; ++tries) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        usleep(10000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// The real program, in real time, on a terminal (live bar) and on a pipe (events). A stop
+// request while it waits for the device ends it cleanly with 128 + the signal; a hangup
+// once bytes have gone out, or a reader that goes away, does not cut the transfer short.
+TEST_F(Send, SignalsAndAVanishingTerminalOrReader) {
+    Bytes twoPortions;
+    CreateUpdateFileHeader(twoPortions, "Widget", Version{1, 5}, "", 0, 0, 0);
+    AddMacPortName(twoPortions, "Widget Port");
+    AddSysExPortion(twoPortions, Portion(3000, 1), 0);
+    AddSysExPortion(twoPortions, Portion(3000, 2), 0);
+    Write("two.upd", twoPortions);
+
+    const struct {
+        bool terminal;
+        int signal;      // 0: the terminal or reader goes away
+        bool afterChunk; // else while the device is awaited
+        int exit;
+    } cases[] = {
+        {false, SIGINT, false, 130}, {true, SIGINT, false, 130},  {false, SIGTERM, false, 143},
+        {true, SIGTERM, false, 143}, {false, SIGHUP, false, 129}, {true, 0, false, 129},
+        {false, SIGHUP, true, 0},    {true, 0, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Format("%s, signal %d, %s", c.terminal ? "terminal" : "pipe", c.signal,
+                            c.afterChunk ? "after the first chunk" : "while waiting"));
         int fd = -1;
         pid_t child = -1;
-        if (terminal) {
+        if (c.terminal) {
             winsize size{};
             size.ws_col = 100;
             size.ws_row = 20;
@@ -343,36 +425,61 @@ TEST_F(Send, CtrlCStopsTheTransferCleanly) {
         }
         ASSERT_GE(child, 0);
         if (child == 0) {
-            const std::string file = Path("widget.upd");
+            const std::string file = Path(c.afterChunk ? "two.upd" : "widget.upd");
             execl(MIDI_UPDATER_CLI, MIDI_UPDATER_CLI, "send", "--simulate",
-                  terminal ? "--device-name=Widget Port" : "--events", "--device-appears-after",
-                  "600000", file.c_str(), static_cast<char*>(nullptr));
+                  c.terminal ? "--device-name=Widget Port" : "--events", "--device-appears-after",
+                  c.afterChunk ? "0" : "600000", file.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
 
-        // Wait until it is looking for the device, then interrupt; then read to the end.
+        // Wait for the moment, then act; read on to the end while the output is there.
+        const char* const moment = c.afterChunk ? "Sent 2." : "Looking for Widget";
         std::string seen;
         char buffer[4096];
-        bool interrupted = false;
-        for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+        bool acted = false;
+        for (ssize_t n; !acted && (n = read(fd, buffer, sizeof buffer)) > 0;) {
             seen.append(buffer, static_cast<std::size_t>(n));
-            if (!interrupted && seen.find("Looking for Widget") != std::string::npos) {
-                kill(child, SIGINT);
-                interrupted = true;
+            if (seen.find(moment) == std::string::npos)
+                continue;
+            acted = true;
+            if (c.signal)
+                kill(child, c.signal);
+            if (c.signal == 0 || c.afterChunk) {
+                close(fd); // the terminal closes (a hangup) or the reader goes away
+                fd = -1;
             }
         }
-        close(fd);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(interrupted);
-        ASSERT_TRUE(WIFEXITED(status)) << seen;
-        EXPECT_EQ(WEXITSTATUS(status), 130) << seen;
-        if (terminal) {
+        for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+            seen.append(buffer, static_cast<std::size_t>(n));
+        if (fd >= 0)
+            close(fd);
+        EXPECT_TRUE(acted) << seen;
+        EXPECT_EQ(WaitForExit(child), c.exit) << seen;
+        if (c.terminal && c.signal) {
             // The live line was cleared and the reason given.
             EXPECT_NE(seen.find("\r\033[KInterrupted: the transfer was stopped"), std::string::npos)
                 << seen;
+        } else if (!c.terminal && c.exit > 128) {
+            EXPECT_NE(seen.find(Format("{\"interrupted\":%d}\n", c.exit)), std::string::npos)
+                << seen;
         }
     }
+}
+
+// A FIFO nobody writes to blocks the open; a termination request still ends the program.
+TEST_F(Send, TerminationWhileAFifoIsBeingOpened) {
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string fifo = Path("fifo");
+        execl(MIDI_UPDATER_CLI, MIDI_UPDATER_CLI, "send", "--simulate", "-q", fifo.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(300000); // time to reach the open
+    kill(child, SIGTERM);
+    EXPECT_EQ(WaitForExit(child), 128 + SIGTERM);
 }
 
 } // namespace

@@ -29,10 +29,10 @@ using Said = std::vector<std::pair<unsigned int, int>>;
 int Kind(const Bytes& message) {
     if (message == GarbageMessage())
         return GARBAGE;
-    if (message.size() == 13 &&
-        Bytes(message.begin(), message.begin() + 5) == Hex("F0 00 00 3F 73"))
-        return message[11];
-    if (message.size() > 5 && Bytes(message.begin(), message.begin() + 5) == Hex("F0 7E 00 06 02"))
+    if (CheckSysExUpdateStatus(message) != UPDATE_STATUS_NONE)
+        return message[STATUS_FLAGS_OFFSET];
+    if (message.size() > 5 &&
+        std::equal(identityReplyHeader, identityReplyHeader + 5, message.begin()))
         return IDENTITY;
     return OTHER;
 }
@@ -53,7 +53,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return joined;
 }
 
-const Bytes request(identityRequest, identityRequest + sizeof identityRequest);
+const Bytes request(deviceEnquiry, deviceEnquiry + sizeof deviceEnquiry);
 
 // A device on a virtual clock, with everything it says recorded.
 class Rig {
@@ -604,6 +604,17 @@ TEST(DeviceOptions, ParseTheWordsEveryHostTakes) {
         EXPECT_EQ(words, ok ? c.words : std::vector<std::string>{"old"}) << c.text; // kept on error
         EXPECT_EQ(error, c.error) << c.text;
     }
+
+    // How the platform stand-ins take them.
+    DeviceOptions options;
+    std::string error;
+    EXPECT_TRUE(ParseSimulateVariable(nullptr, options, error));
+    EXPECT_TRUE(ParseSimulateVariable("--device-name 'My Synth' --device-expects 'Z:\\a b.upd'",
+                                      options, error))
+        << error;
+    EXPECT_EQ(options.device.name + "|" + options.expectsPath, "My Synth|Z:\\a b.upd");
+    EXPECT_FALSE(ParseSimulateVariable("--device-version '1.05", options, error));
+    EXPECT_EQ(error, "MIDI_UPDATER_SIMULATE: unclosed ' in: --device-version '1.05");
 }
 
 // ---- The port ----

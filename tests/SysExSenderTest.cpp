@@ -20,7 +20,6 @@ using testsupport::IdentityReply;
 using testsupport::MakeUpdate;
 using testsupport::none;
 using testsupport::RecordingProgress;
-using testsupport::StatusMessage;
 using Events = std::vector<std::string>;
 using Sleeps = std::vector<unsigned int>;
 

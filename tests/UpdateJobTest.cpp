@@ -68,7 +68,7 @@ public:
         if (noPort)
             return nullptr;
         auto port = std::make_unique<FakeMidiPort>();
-        port->lastSysExAnswers = {testsupport::StatusMessage(0x00)};
+        port->lastSysExAnswers = {StatusMessage(0x00)};
         port->onDestroy = [this] { journal.push_back("port destroyed"); };
         if (device)
             device(*port);

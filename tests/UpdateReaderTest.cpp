@@ -18,7 +18,15 @@ namespace {
 std::atomic<std::size_t> largestAllocation{0};
 }
 
-void* operator new(std::size_t size) {
+// Not inlined, nor the deletes: GCC would see free() meet a pointer from new, or the
+// reverse, and warn wrongly.
+#if defined(__GNUC__)
+#define NOT_INLINED __attribute__((noinline))
+#else
+#define NOT_INLINED
+#endif
+
+NOT_INLINED void* operator new(std::size_t size) {
     std::size_t seen = largestAllocation.load();
     while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
     }
@@ -26,10 +34,10 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+NOT_INLINED void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+NOT_INLINED void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 

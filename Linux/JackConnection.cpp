@@ -1,0 +1,320 @@
+#include "Linux/JackConnection.h"
+
+#include "MidiUpdateLib/OS.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace midiupdate {
+namespace {
+
+// Rings of this size hold a whole event of any size a server carries (JACK's MIDI
+// buffers are 32 KiB) many times over, so the sender rarely waits on a slow cycle.
+const std::size_t outgoingCapacity = 1 << 20;
+// Bytes from the other side: the reader thread empties it within a cycle or two, and a
+// whole update arriving at the device fits in it even if the reader falls behind.
+const std::size_t incomingCapacity = 4 << 20;
+
+// Waits for a semaphore up to `milliseconds`; false on timeout.
+bool Wait(sem_t& semaphore, unsigned int milliseconds) {
+    timespec until{};
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += milliseconds / 1000;
+    until.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    while (sem_timedwait(&semaphore, &until) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
+// libjack's own complaints ("cannot connect to server socket") go to the diagnostic log
+// like ours, not over a console's display.
+void JackMessage(const char* text) {
+    Trace("libjack: %s\n", text);
+}
+
+std::uint32_t Length(const unsigned char* header) {
+    std::uint32_t length;
+    std::memcpy(&length, header, sizeof length);
+    return length;
+}
+
+} // namespace
+
+JackConnection::JackConnection(OnBytes onBytes)
+    : onBytes(std::move(onBytes)), outgoing(outgoingCapacity), incoming(incomingCapacity) {
+    sem_init(&room, 0, 0);
+    sem_init(&received, 0, 0);
+}
+
+JackConnection::~JackConnection() {
+    if (client)
+        Drain(1000);
+    Close();
+    sem_destroy(&room);
+    sem_destroy(&received);
+}
+
+void JackConnection::Close() {
+    if (client) {
+        jack_deactivate(client);
+        jack_client_close(client);
+        client = nullptr;
+    }
+    if (reader.joinable()) {
+        stopping = true;
+        sem_post(&received);
+        reader.join();
+    }
+}
+
+bool JackConnection::Open(const std::string& clientName, const std::string& outputName,
+                          const std::string& inputName, std::string& error) {
+    jack_set_error_function(&JackMessage);
+    jack_set_info_function(&JackMessage);
+    jack_status_t status{};
+    // Never start a server: one the user did not start would have no connections.
+    client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (!client) {
+        error = (status & JackServerFailed) ? "no JACK server is running"
+                                            : Format("cannot open a JACK client (status 0x%x)",
+                                                     static_cast<unsigned>(status));
+        return false;
+    }
+    output =
+        jack_port_register(client, outputName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    input =
+        jack_port_register(client, inputName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!output || !input) {
+        error = "cannot register JACK MIDI ports";
+        Close();
+        return false;
+    }
+    jack_set_process_callback(client, &JackConnection::ProcessFn, this);
+    jack_on_shutdown(client, &JackConnection::ShutdownFn, this);
+    jack_set_port_registration_callback(client, &JackConnection::PortRegistrationFn, this);
+    jack_set_client_registration_callback(client, &JackConnection::ClientRegistrationFn, this);
+    reader = std::thread([this] { Read(); });
+    if (jack_activate(client) != 0) {
+        error = "cannot activate the JACK client";
+        Close();
+        return false;
+    }
+    // An event the server cannot carry would block every one behind it; such messages
+    // are refused before sending, and anything else is cut to fit.
+    const std::size_t largest = MaxEventSize();
+    splitter.emplace(largest ? largest : 1024);
+    return true;
+}
+
+std::string JackConnection::ClientName() const {
+    return client ? jack_get_client_name(client) : "";
+}
+
+std::string JackConnection::OutputName() const {
+    return output ? jack_port_name(output) : "";
+}
+
+std::string JackConnection::InputName() const {
+    return input ? jack_port_name(input) : "";
+}
+
+int JackConnection::ProcessFn(std::uint32_t frames, void* context) {
+    return static_cast<JackConnection*>(context)->Process(frames);
+}
+
+void JackConnection::ShutdownFn(void* context) {
+    auto* self = static_cast<JackConnection*>(context);
+    self->shutDown = true;
+    sem_post(&self->room);
+}
+
+void JackConnection::PortRegistrationFn(std::uint32_t, int, void* context) {
+    static_cast<JackConnection*>(context)->graphChanged = true;
+}
+
+void JackConnection::ClientRegistrationFn(const char*, int, void* context) {
+    static_cast<JackConnection*>(context)->graphChanged = true;
+}
+
+// JACK's real-time thread: no locks, no allocation, no waiting.
+int JackConnection::Process(std::uint32_t frames) {
+    void* out = jack_port_get_buffer(output, frames);
+    jack_midi_clear_buffer(out);
+    maxEventSize.store(jack_midi_max_event_size(out), std::memory_order_relaxed);
+    bool took = false;
+    unsigned char header[4];
+    while (outgoing.Peek(header, sizeof header) == sizeof header) {
+        const std::uint32_t length = Length(header);
+        // A record is written whole, so its body is there; it waits for the next cycle
+        // when this one's buffer is full.
+        if (length > jack_midi_max_event_size(out))
+            break;
+        jack_midi_data_t* event = jack_midi_event_reserve(out, 0, length);
+        if (!event)
+            break;
+        outgoing.Peek(event, length, sizeof header);
+        outgoing.Consume(sizeof header + length);
+        took = true;
+    }
+    if (took)
+        sem_post(&room);
+
+    void* in = jack_port_get_buffer(input, frames);
+    const std::uint32_t count = jack_midi_get_event_count(in);
+    bool put = false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, in, i) != 0)
+            continue;
+        if (incoming.Write(event.buffer, event.size))
+            put = true;
+        else
+            lost.fetch_add(event.size, std::memory_order_relaxed);
+    }
+    if (put)
+        sem_post(&received);
+    cycles.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+void JackConnection::Read() {
+    std::vector<unsigned char> bytes(64 * 1024);
+    std::uint64_t reported = 0;
+    while (!stopping) {
+        Wait(received, 200);
+        for (;;) {
+            const std::size_t n = incoming.Peek(bytes.data(), bytes.size());
+            if (n == 0)
+                break;
+            incoming.Consume(n);
+            onBytes(bytes.data(), n);
+        }
+        const std::uint64_t nowLost = lost.load();
+        if (nowLost != reported) {
+            Trace("JackConnection: %llu received bytes found no room and were lost\n",
+                  static_cast<unsigned long long>(nowLost));
+            reported = nowLost;
+        }
+    }
+}
+
+std::size_t JackConnection::MaxEventSize() {
+    // The first cycle after activation tells; a few cycles at most.
+    for (int i = 0; i < 200 && maxEventSize.load() == 0 && client && !shutDown; ++i)
+        WaitForCycles(1, 10);
+    return maxEventSize.load();
+}
+
+bool JackConnection::WaitForCycles(std::uint64_t n, unsigned int limit) {
+    const std::uint64_t target = cycles.load(std::memory_order_acquire) + n;
+    const auto start = SystemClock().TimeNow();
+    while (cycles.load(std::memory_order_acquire) < target) {
+        if (shutDown || SystemClock().TimeNow() - start >= limit)
+            return false;
+        Wait(room, 2);
+    }
+    return true;
+}
+
+bool JackConnection::WriteEvent(const unsigned char* data, std::size_t size) {
+    unsigned char header[4];
+    const std::uint32_t length = static_cast<std::uint32_t>(size);
+    std::memcpy(header, &length, sizeof header);
+    while (!outgoing.Write(header, sizeof header, data, size)) {
+        if (shutDown)
+            return false;
+        Wait(room, 100);
+    }
+    return true;
+}
+
+bool JackConnection::Queue(const unsigned char* data, std::size_t size) {
+    if (!client || !splitter || shutDown)
+        return false;
+    bool ok = true;
+    splitter->Add(data, size, [this, &ok](const unsigned char* event, std::size_t length) {
+        ok = ok && WriteEvent(event, length);
+    });
+    return ok;
+}
+
+bool JackConnection::Drain(unsigned int limit) {
+    if (!client || !splitter)
+        return true;
+    bool ok = true;
+    splitter->Flush([this, &ok](const unsigned char* event, std::size_t length) {
+        ok = ok && WriteEvent(event, length);
+    });
+    const auto start = SystemClock().TimeNow();
+    while (outgoing.Available() != 0) {
+        if (shutDown || SystemClock().TimeNow() - start >= limit)
+            return false;
+        Wait(room, 10);
+    }
+    // The last events are in our buffer for the current cycle; once two more cycles have
+    // run the ports behind ours have read them too.
+    return ok && WaitForCycles(2, limit);
+}
+
+std::vector<JackPortName> JackConnection::Ports() {
+    std::vector<JackPortName> result;
+    if (!client)
+        return result;
+    const std::string self = ClientName() + ":";
+    const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0);
+    for (const char** name = names; name && *name; ++name) {
+        const std::string full = *name;
+        if (full.compare(0, self.size(), self) == 0)
+            continue;
+        jack_port_t* port = jack_port_by_name(client, *name);
+        const std::size_t colon = full.find(':');
+        JackPortName entry;
+        entry.full = full;
+        entry.client = full.substr(0, colon);
+        entry.port = colon == std::string::npos ? full : full.substr(colon + 1);
+        entry.input = port && (jack_port_flags(port) & JackPortIsInput);
+        result.push_back(entry);
+    }
+    if (names)
+        jack_free(names);
+    return result;
+}
+
+bool JackConnection::Connect(const std::string& source, const std::string& destination) {
+    const int result = jack_connect(client, source.c_str(), destination.c_str());
+    if (result != 0 && result != EEXIST) {
+        Trace("JackConnection::Connect %s -> %s failed (%d)\n", source.c_str(), destination.c_str(),
+              result);
+        return false;
+    }
+    return true;
+}
+
+void JackConnection::Disconnect(const std::string& source, const std::string& destination) {
+    if (client)
+        jack_disconnect(client, source.c_str(), destination.c_str());
+}
+
+bool JackConnection::Connected(const std::string& ourPort, const std::string& other) {
+    jack_port_t* port = jack_port_by_name(client, ourPort.c_str());
+    return port && jack_port_connected_to(port, other.c_str());
+}
+
+bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error) {
+    JackConnection connection([](const unsigned char*, std::size_t) {});
+    if (!connection.Open("midi-updater-list", "out", "in", error))
+        return false;
+    ports = connection.Ports();
+    return true;
+}
+
+} // namespace midiupdate

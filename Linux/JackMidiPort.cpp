@@ -1,0 +1,120 @@
+#include "Linux/JackMidiPort.h"
+
+#include "MidiUpdateLib/Format.h"
+#include "MidiUpdateLib/OS.h"
+
+namespace midiupdate {
+namespace {
+
+// Send waits for room rather than failing, so a chunk may be of any size; this keeps a
+// chunk within the ring, so one Send never waits on more than a few cycles.
+const unsigned long jackChunkLimit = 256 * 1024;
+// Long enough for a ring's worth of events at the slowest cycle a server runs.
+const unsigned int drainLimit = 5000;
+
+} // namespace
+
+JackMidiPort::JackMidiPort(LinuxPortSettings settings)
+    : LinuxMidiPort(std::move(settings), jackChunkLimit),
+      connection([this](const unsigned char* data, std::size_t size) { Received(data, size); }) {}
+
+JackMidiPort::~JackMidiPort() {
+    Disconnect();
+}
+
+bool JackMidiPort::Open(std::string& error) {
+    if (connection.IsOpen())
+        return true;
+    return connection.Open(settings.clientName, "out", "in", error);
+}
+
+bool JackMidiPort::CanCarry(const Update& update, std::string& error) {
+    if (!Open(error))
+        return false;
+    const std::size_t largest = LargestEvent(update);
+    const std::size_t limit = connection.MaxEventSize();
+    if (limit == 0) {
+        error = "the JACK server ran no process cycle, so the largest event it carries is unknown";
+        return false;
+    }
+    if (largest > limit) {
+        error = Format("the update holds a MIDI message of %zu bytes, but the JACK server "
+                       "carries at most %zu bytes in one event; nothing was sent",
+                       largest, limit);
+        return false;
+    }
+    return true;
+}
+
+bool JackMidiPort::IsConnected() {
+    if (connected && (connection.ServerGone() || connection.GraphChanged()) &&
+        (connection.ServerGone() || !connection.Connected(connection.OutputName(), destination))) {
+        Trace("JackMidiPort::IsConnected: %s has gone\n", destination.c_str());
+        connected = false;
+    }
+    if (connected)
+        return true;
+    std::string error;
+    if (connection.ServerGone() || !Open(error)) {
+        if (!toldMissing)
+            Trace("JackMidiPort::IsConnected: %s\n",
+                  error.empty() ? "the JACK server has gone" : error.c_str());
+        toldMissing = true;
+        return false;
+    }
+    connection.GraphChanged();
+    const std::vector<JackPortName> ports = connection.Ports();
+    const JackPortName* to = nullptr;
+    for (const JackPortName& port : ports)
+        if (port.input && NameMatches(settings.names, port.client, port.port)) {
+            to = &port;
+            break;
+        }
+    if (!to) {
+        if (!toldMissing)
+            Trace("JackMidiPort::IsConnected: no port named as the update names the device\n");
+        toldMissing = true;
+        return false;
+    }
+    source.clear();
+    for (const JackPortName& port : ports)
+        if (!port.input && port.client == to->client) {
+            source = port.full;
+            break;
+        }
+    if (!connection.Connect(connection.OutputName(), to->full))
+        return false;
+    destination = to->full;
+    if (source.empty())
+        Trace("JackMidiPort::IsConnected: %s has no output port; no replies will arrive\n",
+              to->client.c_str());
+    else
+        connection.Connect(source, connection.InputName());
+    connected = true;
+    toldMissing = false;
+    Trace("JackMidiPort::IsConnected: Connected to %s\n", destination.c_str());
+    return true;
+}
+
+void JackMidiPort::Disconnect() {
+    if (!connected)
+        return;
+    if (!connection.Drain(drainLimit))
+        Trace("JackMidiPort::Disconnect: queued bytes did not go out within %u ms\n", drainLimit);
+    connected = false;
+    connection.Disconnect(connection.OutputName(), destination);
+    if (!source.empty())
+        connection.Disconnect(source, connection.InputName());
+    Trace("JackMidiPort::Disconnect: %s\n", destination.c_str());
+}
+
+void JackMidiPort::Transmit(const unsigned char* data, unsigned long size) {
+    if (!connected) {
+        Trace("JackMidiPort::Send: Not connected, %lu bytes not sent\n", size);
+        return;
+    }
+    if (!connection.Queue(data, size))
+        Trace("JackMidiPort::Send: the JACK server has gone, %lu bytes not sent\n", size);
+}
+
+} // namespace midiupdate

@@ -1,0 +1,151 @@
+#include "tests/FaultMatrix.h"
+
+#include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/PlatformForm.h"
+#include "MidiUpdateLib/SendUpdate.h"
+#include "MidiUpdateLib/VirtualClock.h"
+#include "Simulator/DeviceOptions.h"
+#include "tests/RecordingProgress.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace testsupport {
+
+namespace {
+
+const char* const ACCEPTED = "The 'Widget' was updated sucessfully to version 1.05.";
+const char* const DEVICE_ERROR =
+    "There was an error sending the update file.\nPlease restart the device and try again.";
+const char* const NO_REPLY =
+    "The update has been sent. Please check your device for update status.";
+const char* const OTHER_VERSION = "The 'Widget' firmware version is now 1.06.\nThe update file "
+                                  "version was 1.05.\nThe update process did not complete "
+                                  "successfully.";
+
+struct Scenario {
+    const char* label;
+    std::vector<std::string> deviceWords;
+    const char* verdict;        // the Completed text
+    const char* verdictUnasked; // when the port does not ask for the identity; null: the same
+    // Virtual seconds beyond an accepting device's transfer, from the waits the sender
+    // makes: a status poll every 500 ms, six 2 s passes per portion for a silent device,
+    // 201 busy polls, up to 5 s for an identity reply that does not come, and while the
+    // device is missing ten connection checks a second apart and a 5 s pause.
+    unsigned int minExtraSeconds;
+    unsigned int maxExtraSeconds;
+};
+
+// Two portions: twenty 100-byte messages, then one of 40 bytes. No data byte is 0A, which
+// the chunker also ends chunks at, so chunks end on message boundaries and a port that
+// frames chunks sends the file's bytes unchanged.
+Update TestUpdate() {
+    Bytes first;
+    for (int message = 0; message < 20; ++message) {
+        first.push_back(0xF0);
+        for (int i = 0; i < 98; ++i)
+            first.push_back(static_cast<unsigned char>(0x10 + (message * 5 + i) % 0x60));
+        first.push_back(0xF7);
+    }
+    Bytes second(40, 0x33);
+    second.front() = 0xF0;
+    second.back() = 0xF7;
+    return MakeUpdate({{first, 500}, {second, 0}});
+}
+
+const std::vector<Scenario>& Scenarios() {
+    // clang-format off
+    static const std::vector<Scenario> scenarios = {
+        {"accepts", {}, ACCEPTED, nullptr, 0, 0},
+        {"busy three times, then accepts", {"--device-status", "busy:3"}, ACCEPTED, nullptr, 1, 4},
+        {"error on the last portion", {"--device-status", "accept,error"}, DEVICE_ERROR, nullptr, 0, 0},
+        {"error on the first portion only", {"--device-status", "error,accept"}, ACCEPTED, nullptr, 0, 0},
+        {"silent, no version", {"--device-status", "silent"}, NO_REPLY, nullptr, 22, 30},
+        {"silent, version 1.05", {"--device-status", "silent", "--device-version", "1.05"},
+         ACCEPTED, NO_REPLY, 22, 30},
+        {"silent, version 1.06", {"--device-status", "silent", "--device-version", "1.06"},
+         OTHER_VERSION, NO_REPLY, 22, 30},
+        {"garbage instead of a status", {"--device-status", "garbage"}, NO_REPLY, nullptr, 18, 30},
+        {"busy for ever", {"--device-status", "busy"}, NO_REPLY, nullptr, 200, 212},
+        {"appears after 3 minutes", {"--device-appears-after", "180000"}, ACCEPTED, nullptr, 179, 196},
+        // Its absence overlaps the pause after portion 1 (and the Windows program's
+        // further wait for the device).
+        {"vanishes for 40 s after portion 1", {"--device-vanishes-after-portion", "1:40000"},
+         ACCEPTED, nullptr, 38 - midiupdate::deviceActivationPause / 1000, 56},
+    };
+    // clang-format on
+    return scenarios;
+}
+
+struct Outcome {
+    std::string completed;
+    unsigned int milliseconds = 0;
+    IntegrityReport integrity;
+};
+
+Outcome Run(PortUnderTest& kind, const Scenario& scenario, const Update& update) {
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    DeviceOptions options;
+    options.device.name = "Widget";
+    std::string error;
+    EXPECT_TRUE(ParseDeviceOptions(scenario.deviceWords, options, error)) << error;
+    options.device.expected = PortionViews(update);
+    options.device.keepReceived = false;
+    kind.Adjust(options.device);
+
+    TraceCapture quiet; // thousands of lines per run
+    Outcome outcome;
+    SimulatedDevice device(options.device, std::make_unique<VirtualClockScheduler>(clock));
+    {
+        std::unique_ptr<MidiPort> port = kind.Attach(device, update, clock);
+        RecordingProgress progress;
+        Update copy = update;
+        const unsigned int start = TimeNow();
+        SimpleSysExSender(*port).Send(copy, progress);
+        outcome.milliseconds = TimeNow() - start;
+        const std::vector<std::string> completions = progress.Completions();
+        EXPECT_EQ(completions.size(), 1u);
+        outcome.completed = completions.empty() ? "(none)" : completions.back();
+    }
+    kind.Detach(device);
+    outcome.integrity = device.Integrity().value_or(IntegrityReport{});
+    return outcome;
+}
+
+} // namespace
+
+void RunFaultMatrix(PortUnderTest& kind) {
+    const Update update = TestUpdate();
+    std::uint64_t total = 0;
+    for (const Update::SysExPortion& portion : update.sysExPortions)
+        total += portion.sysEx.size();
+
+    unsigned int baseline = 0;
+    for (const Scenario& scenario : Scenarios()) {
+        SCOPED_TRACE(std::string(kind.Name()) + ": " + scenario.label);
+        const Outcome outcome = Run(kind, scenario, update);
+        if (&scenario == &Scenarios().front())
+            baseline = outcome.milliseconds;
+
+        const char* verdict = !kind.AsksForIdentity() && scenario.verdictUnasked
+                                  ? scenario.verdictUnasked
+                                  : scenario.verdict;
+        EXPECT_EQ(outcome.completed, verdict);
+        EXPECT_GE(outcome.milliseconds, baseline + scenario.minExtraSeconds * 1000);
+        EXPECT_LE(outcome.milliseconds, baseline + scenario.maxExtraSeconds * 1000);
+        EXPECT_TRUE(outcome.integrity.identical) << outcome.integrity.text;
+        EXPECT_EQ(outcome.integrity.bytes, total) << outcome.integrity.text;
+        std::string shown = outcome.completed;
+        std::replace(shown.begin(), shown.end(), '\n', ' ');
+        std::printf("[fault matrix] %-22s | %-34s | %-60.60s | %7.1f s | %llu bytes %s\n",
+                    kind.Name(), scenario.label, shown.c_str(), outcome.milliseconds / 1000.0,
+                    static_cast<unsigned long long>(outcome.integrity.bytes),
+                    outcome.integrity.identical ? "identical" : "DIFFERENT");
+    }
+}
+
+} // namespace testsupport

@@ -1,0 +1,32 @@
+// The fault matrix through the Mac port, against the CoreMIDI stand-in.
+
+#include "Application/CoreMidiPort.h"
+#include "MidiUpdateLib/Update.h"
+#include "Stand-ins/CoreMIDI/Simulation.h"
+#include "tests/FaultMatrix.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CoreMidiPortUnderTest : public testsupport::PortUnderTest {
+public:
+    const char* Name() const override { return "Mac port (CoreMIDI)"; }
+    bool AsksForIdentity() const override { return false; }
+    std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
+                                     VirtualClock&) override {
+        coremidistandin::Reset();
+        coremidistandin::EndpointSpec spec;
+        spec.name = "Widget";
+        coremidistandin::AttachDevice(device, spec);
+        return std::make_unique<CoreMidiPort>(update.macPortNames);
+    }
+    void Detach(SimulatedDevice&) override { coremidistandin::Reset(); }
+};
+
+} // namespace
+
+TEST(FaultMatrix, MacPort) {
+    CoreMidiPortUnderTest port;
+    testsupport::RunFaultMatrix(port);
+}

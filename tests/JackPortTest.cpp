@@ -1,0 +1,120 @@
+// The JACK port against a real JACK server that the test starts itself. Real time:
+// replies cross the server's threads, which do not follow the virtual clock. Bounded by
+// the wall clock and kept few.
+
+#include "Linux/JackDeviceEndpoint.h"
+#include "Linux/JackMidiPort.h"
+#include "MidiUpdateLib/OS.h"
+#include "MidiUpdateLib/SendUpdate.h"
+#include "Simulator/SimulatedDevice.h"
+#include "tests/JackServer.h"
+#include "tests/RecordingProgress.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+using namespace midiupdate;
+using testsupport::Bytes;
+
+namespace {
+
+Bytes Message(std::size_t size, unsigned char seed) {
+    Bytes bytes{0xF0};
+    for (std::size_t i = 1; i + 1 < size; ++i)
+        bytes.push_back(static_cast<unsigned char>((seed + i * 37) & 0x7F));
+    bytes.push_back(0xF7);
+    return bytes;
+}
+
+Bytes Repeat(const Bytes& message, std::size_t times) {
+    Bytes all;
+    for (std::size_t i = 0; i < times; ++i)
+        all.insert(all.end(), message.begin(), message.end());
+    return all;
+}
+
+class JackPort : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = std::make_unique<testsupport::JackServer>(); }
+    static void TearDownTestSuite() { server.reset(); }
+    void SetUp() override {
+        ASSERT_TRUE(server->Ready()) << "jackd did not start:\n" << server->Log();
+    }
+
+    static SimulatedDeviceConfig Device(const Update& update, std::optional<Version> version) {
+        SimulatedDeviceConfig config;
+        config.portionSizes = PortionSizes(update);
+        config.version = version;
+        config.ownDeliveryThread = true;
+        return config;
+    }
+
+    static LinuxPortSettings Settings(const std::string& name) {
+        LinuxPortSettings settings;
+        settings.names = {name};
+        settings.idealChunkSize = 2048;
+        settings.maxChunkSize = 16384;
+        return settings;
+    }
+
+    static std::unique_ptr<testsupport::JackServer> server;
+};
+
+std::unique_ptr<testsupport::JackServer> JackPort::server;
+
+} // namespace
+
+TEST_F(JackPort, DeliversEveryByteOfLargeMessagesSentBackToBack) {
+    // Ten 8000-byte messages back to back in one portion, and messages of 20 000 bytes:
+    // each message is one event, and none may be lost on the way.
+    const Update update = testsupport::MakeUpdate({{Repeat(Message(8000, 1), 10), 0},
+                                                   {Repeat(Message(20000, 2), 3), 0},
+                                                   {Message(40, 3), 0}});
+    SimulatedDevice device(Device(update, std::nullopt), std::make_unique<RealTimeScheduler>());
+    JackDeviceEndpoint endpoint(device);
+    std::string error;
+    ASSERT_TRUE(endpoint.Open("Widget MIDI", error)) << error;
+
+    JackMidiPort port(Settings("Widget MIDI"));
+    ASSERT_TRUE(port.CanCarry(update, error)) << error;
+    testsupport::RecordingProgress progress;
+    Update copy = update;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SimpleSysExSender(port).Send(copy, progress), TransferVerdict::Accepted);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    std::vector<Bytes> expected;
+    for (const auto& portion : update.sysExPortions)
+        expected.push_back(portion.sysEx);
+    EXPECT_EQ(device.ReceivedPortions(), expected);
+}
+
+TEST_F(JackPort, RefusesAMessageLargerThanOneEventBeforeSendingAnything) {
+    const Update update = testsupport::MakeUpdate({{Message(40, 1), 0}, {Message(200000, 2), 0}});
+    JackMidiPort port(Settings("Widget MIDI"));
+    std::string error;
+    EXPECT_FALSE(port.CanCarry(update, error));
+    EXPECT_NE(error.find("200000 bytes"), std::string::npos) << error;
+}
+
+TEST_F(JackPort, AsksForTheIdentityAndNoticesTheDeviceLeaving) {
+    const Update update = testsupport::MakeUpdate({{Message(40, 1), 0}});
+    SimulatedDevice device(Device(update, Version{3, 12}), std::make_unique<RealTimeScheduler>());
+    auto endpoint = std::make_unique<JackDeviceEndpoint>(device);
+    std::string error;
+    ASSERT_TRUE(endpoint->Open("Widget Device", error)) << error;
+
+    JackMidiPort port(Settings("Widget Device:in"));
+    const Bytes reply = port.ReceiveSysEx(5000, deviceEnquiry, sizeof deviceEnquiry);
+    EXPECT_EQ(ParseDeviceEnquiryResponse(reply).version, "3.12");
+    ASSERT_TRUE(port.IsConnected());
+    endpoint.reset();
+    bool gone = false;
+    for (int i = 0; i < 50 && !gone; ++i) { // the server tells its clients within a cycle or two
+        gone = !port.IsConnected();
+        SleepFor(20);
+    }
+    EXPECT_TRUE(gone);
+}

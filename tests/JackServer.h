@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace testsupport {
+
+// A JACK server of the test's own: `jackd -d dummy` (no sound hardware needed) under a
+// private name, so tests running at the same time and the user's server are left
+// alone. Clients of this process find it through JACK_DEFAULT_SERVER, which the
+// constructor sets. Stopped by its PID.
+class JackServer {
+public:
+    // Waits up to ten seconds for the server to take clients; Ready() tells.
+    explicit JackServer(unsigned int periodFrames = 256);
+    ~JackServer();
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    bool Ready() const { return ready; }
+    const std::string& Name() const { return name; }
+    std::string Log() const; // what jackd printed
+
+private:
+    pid_t pid = -1;
+    std::string name;
+    std::string logPath;
+    bool ready = false;
+};
+
+} // namespace testsupport
