@@ -78,6 +78,26 @@ else
   exit 1
 fi
 
+# The Mac program's bundles (built by the gnustep preset), end to end under Xvfb;
+# screenshots and logs stay in build/gnustep/e2e.
+run_mac_e2e() {
+  echo "=== Mac program end to end ==="
+  local log
+  log=$(mktemp)
+  local status=0
+  timeout -k 10 600 tests/mac-app/e2e.sh build/gnustep/Application build/gnustep/e2e 2>&1 |
+    tee "$log" || status=$?
+  local line
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
+  rm -f "$log"
+  if [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
+  fi
+  [ "$status" -eq 0 ] || { echo "Mac program end to end: failed"; exit 1; }
+}
+run_mac_e2e
+
 # Each fuzz target for a bounded time from its seeds; a crash counts as a failure.
 fuzz_failed=0
 for target in UpdateReaderFuzz PortTextsFuzz DeviceRepliesFuzz SysExCollectorFuzz DeviceOptionsFuzz; do

@@ -7,6 +7,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
   gobjc++ libgnustep-base-dev gnustep-base-runtime
+  libgnustep-gui-dev gnustep-gui-runtime gnustep-back0.29 xvfb xdotool imagemagick procps
+  fonts-dejavu-core x11-utils
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
   xvfb xdotool imagemagick fonts-wine fonts-dejavu-core procps

@@ -1,0 +1,5 @@
+#import <Cocoa/Cocoa.h>
+
+int main(int argc, const char* argv[]) {
+    return NSApplicationMain(argc, argv);
+}

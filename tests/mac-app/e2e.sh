@@ -1,0 +1,361 @@
+#!/usr/bin/env bash
+# The Mac program end to end, on a virtual X display. Its test build sends an update and
+# a plain SysEx file to a simulated device that accepts, fails on a file that is no
+# update, refuses a second file during an update, keeps running when the user declines to
+# quit then and ends when the user insists; the program itself opens a file handed to it
+# at launch, and one chosen with Open…, and shows About. Panels, menus and buttons are
+# worked with xdotool as a user would; screenshots of every stage and each run's log go
+# to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
+#
+# usage: tests/mac-app/e2e.sh BUILD_DIR OUT_DIR
+#   BUILD_DIR holds midi-updater-mac.app and midi-updater-mac-test.app
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+rm -f "$out"/*.png "$out"/*.log
+
+passed=0
+failed=0
+xvfb=""
+gdnc=""
+app=""
+
+# GNUstep keeps its message-port names under TEMP and its defaults (the open panel's
+# last folder, say) where its configuration file says: private ones keep this run apart
+# from the user's and from other runs on the machine.
+private=$(mktemp -d)
+export HOME=$private TEMP=$private GNUSTEP_CONFIG_FILE=$private/GNUstep.conf
+{
+  grep -v '^GNUSTEP_USER_DEFAULTS_DIR=' /etc/GNUstep/GNUstep.conf 2>/dev/null || true
+  echo "GNUSTEP_USER_DEFAULTS_DIR=$private/Defaults"
+} >"$GNUSTEP_CONFIG_FILE"
+
+stop() { # PID: TERM, then KILL if it lingers
+  local pid=$1
+  [ -n "$pid" ] || return 0
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+cleanup() {
+  # A program still running may be asking whether to quit: no answer will come.
+  [ -z "$app" ] || kill -KILL $(pgrep -P "$app") 2>/dev/null || true
+  stop "$app"
+  stop "$gdnc"
+  stop "$xvfb"
+  rm -rf "$private"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT # through the EXIT trap, so nothing started here outlives the run
+
+check() { # DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "  ok    $what"
+  else
+    failed=$((failed + 1))
+    echo "  FAIL  $what"
+    [ -z "$log" ] || tail -n 5 "$log" | sed 's/^/        /'
+  fi
+}
+
+log=""
+logged() { grep -qF -- "$1" "$log"; }
+wait_logged() { # TEXT SECONDS
+  local deadline=$((SECONDS + $2))
+  until logged "$1"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+wait_logged_regex() { # REGEX SECONDS
+  local deadline=$((SECONDS + $2))
+  until grep -qE -- "$1" "$log"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+
+# Panels are X windows named after their kind ("Alert", "Open"), not their titles.
+panel() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+wait_panel() { # NAME SECONDS
+  local deadline=$((SECONDS + $2))
+  until [ -n "$(panel "$1")" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+  sleep 0.5 # drawn
+}
+answer() { # NAME: press the default button, as a user would with Return
+  local window
+  window=$(panel "$1")
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window" key Return || return 1
+  local deadline=$((SECONDS + 10))
+  while xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -qx "$window"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+shot() { import -window root "$out/$1.png"; }
+# The progress bar in a screenshot (the window is centred on the 1024x768 screen): a
+# full bar is one flat colour, a spinning one is striped.
+bar() { convert "$out/$1.png" -crop 420x12+302+459 -format "%[fx:$2]" info:; }
+bar_full() { awk -v sd="$(bar "$1" standard_deviation)" -v m="$(bar "$1" mean)" \
+  'BEGIN { exit !(sd < 0.02 && m < 0.5) }'; }
+bar_spinning() { awk -v sd="$(bar "$1" standard_deviation)" 'BEGIN { exit !(sd > 0.15) }'; }
+
+running() { kill -0 "$app" 2>/dev/null; }
+# SIGTERM goes through the program's own quit. It goes to the program, not to `timeout`,
+# which would pass it on and then kill the program if it asked the user first.
+ask_to_quit() { kill -TERM "$(pgrep -P "$app")"; }
+quit() { ask_to_quit && exited 10; }
+exited() { # SECONDS
+  local deadline=$((SECONDS + $1))
+  while running; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+  wait "$app"
+  local status=$?
+  app=""
+  [ "$status" -eq 0 ]
+}
+
+launch() { # NAME BUNDLE [ARGUMENTS...]: one run, bounded by the wall clock
+  local name=$1 bundle=$2
+  shift 2
+  log=$out/$name.log
+  local executable=$build/$bundle.app/$bundle
+  # Now and then, on this busy machine, a program could not open its display although
+  # the server was running and took the next one: so a second try, said aloud.
+  for attempt in 1 2; do
+    kill -0 "$xvfb" 2>/dev/null || { echo "  the X server of this run has gone"; return 1; }
+    timeout -k 10 150 "$executable" -GSSuppressAppIcon YES \
+      -NSMenuInterfaceStyle NSMacintoshInterfaceStyle -GSX11HandlesWindowDecorations NO \
+      "$@" >"$log" 2>&1 &
+    app=$!
+    local deadline=$((SECONDS + 30))
+    until xdotool search --onlyvisible --name '^MIDI Updater$' >/dev/null 2>&1; do
+      if ! running && grep -q "Unable to connect to X Server" "$log" && [ $attempt -eq 1 ]; then
+        echo "  (the program could not open the display; once more)"
+        wait "$app"
+        sleep 1
+        continue 2
+      fi
+      [ $SECONDS -lt $deadline ] || return 1
+      sleep 0.2
+    done
+    return 0
+  done
+  return 1
+}
+
+# The window's close button, drawn by the program itself here. A click may only make the
+# window active, so a user tries again.
+close_window() {
+  local window
+  window=$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  for _ in 1 2 3; do
+    xdotool mousemove $((X + WIDTH - 13)) $((Y + 10)) click 1
+    exited 3 && return 0
+  done
+  return 1
+}
+
+# The application menu, then its first item, About. A click may only activate the menu
+# bar, so a user tries again.
+about() {
+  for _ in 1 2 3 4 5; do
+    xdotool mousemove 54 11 click 1
+    sleep 1
+    if xdotool search --onlyvisible --name '^Window$' >/dev/null 2>&1; then
+      xdotool mousemove 60 32 click 1
+      wait_panel Info 3 && return 0
+    fi
+  done
+  return 1
+}
+
+# A free display, probed from a random high number: the low ones are what others on the
+# machine take first, and a server there may be stopped or replaced under this run.
+display=""
+for _ in $(seq 20); do
+  candidate=$((100 + RANDOM % 800))
+  [ -e "/tmp/.X$candidate-lock" ] || [ -e "/tmp/.X11-unix/X$candidate" ] && continue
+  Xvfb ":$candidate" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+  xvfb=$!
+  for _ in $(seq 50); do
+    kill -0 "$xvfb" 2>/dev/null || break # the number was taken after all
+    xdpyinfo -display ":$candidate" >/dev/null 2>&1 && { display=$candidate; break; }
+    sleep 0.1
+  done
+  [ -n "$display" ] && break
+  stop "$xvfb"
+  xvfb=""
+done
+[ -n "$display" ] || { echo "Xvfb did not start"; cat "$out/xvfb.log"; exit 1; }
+export DISPLAY=:$display
+gdnc --no-fork >"$private/gdnc.log" 2>&1 &
+gdnc=$!
+sleep 0.5
+echo "display $DISPLAY, Xvfb $xvfb, gdnc $gdnc"
+
+# E2E_ONLY=WORD runs only the stages whose title has WORD.
+stage() {
+  [[ -z ${E2E_ONLY:-} || $1 == *"$E2E_ONLY"* ]] || return 1
+  echo "--- $1"
+}
+
+if stage "an update the device accepts"; then
+export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05'
+export MIDI_UPDATER_OPEN=$here/Example.upd
+launch accept midi-updater-mac-test
+check "window shown" running
+check "message panel" wait_panel Alert 20
+shot 1-message
+check "message text" wait_logged "Keep it powered until 100% are sent." 1
+check "message answered" answer Alert
+check "product shown" wait_logged "Product name:   Example Synth" 5
+check "progress measured" wait_logged_regex 'Progress: 0\.[0-9]*[1-9]' 20
+shot 2-progress
+check "completed sheet" wait_panel Alert 60
+shot 3-completed
+check "success text" logged "Completed: The 'Example Synth' was updated sucessfully to version 1.05."
+check "bar full" logged "Progress: 1"
+# The job thread's end is not held up by the sheet, which here runs modally.
+check "job ended under the sheet" wait_logged "Update thread done" 10
+check "sheet answered" answer Alert
+shot 3-done
+check "bar full on screen" bar_full 3-done
+check "device got every byte" logged "Device: device received 2 portions, 21.7KB, identical"
+check "closing the window ends it" close_window
+stop "$app"
+
+fi
+
+if stage "a plain SysEx file"; then
+export MIDI_UPDATER_SIMULATE='--device-status accept'
+export MIDI_UPDATER_OPEN=$here/Plain.syx
+launch plain-sysex midi-updater-mac-test
+check "standard instructions shown" wait_panel Alert 20
+shot 4-sysex-message
+check "product named for SysEx" logged "Product name:   <SysEx Update Device>"
+check "instructions answered" answer Alert
+check "completed sheet" wait_panel Alert 60
+check "success text" logged "Completed: The '<SysEx Update Device>' was updated sucessfully to version 0.00."
+check "sheet answered" answer Alert
+check "device got every byte" wait_logged "Device: device received 1 portion" 10
+check "quits when idle" quit
+stop "$app"
+fi
+
+if stage "a file that is no update"; then
+export MIDI_UPDATER_OPEN=$here/NotAnUpdate.upd
+launch bad-file midi-updater-mac-test
+check "failure alert" wait_panel Alert 20
+shot 5-failed
+check "failure text" logged "Alert: Update failed for reason:
+Update file was invalid (bad header)."
+check "failure in status line" wait_logged "Error: Update failed for reason:" 5
+check "job ended under the alert" wait_logged "Update thread done" 10
+check "alert answered" answer Alert
+check "quits when idle" quit
+stop "$app"
+fi
+
+if stage "a quit and a second file during an update"; then
+# The device comes late, so the job is still waiting for it while the user acts.
+export MIDI_UPDATER_SIMULATE='--device-status accept --device-appears-after 9000'
+export MIDI_UPDATER_OPEN=$here/Example.upd MIDI_UPDATER_OPEN_AGAIN=$private/open-again
+launch busy midi-updater-mac-test
+check "message panel" wait_panel Alert 20
+check "message answered" answer Alert
+check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
+sleep 0.5
+shot 6-waiting
+check "bar spinning on screen" bar_spinning 6-waiting
+ask_to_quit
+check "quit asks" wait_panel Alert 10
+shot 7-quit-asked
+check "kept running" answer Alert
+check "still running" running
+touch "$MIDI_UPDATER_OPEN_AGAIN"
+check "second file refused" wait_panel Alert 10
+shot 8-already
+check "refusal text" logged "Alert: Already performing an update."
+# Left open: the job's reports still reach the window, and its end, as on a Mac.
+check "job ended under the alert" wait_logged "Update thread done" 40
+check "refusal answered" answer Alert
+check "completed after all" wait_panel Alert 10
+check "success text" logged "Completed: The 'Example Synth' was updated sucessfully to version 1.05."
+check "sheet answered" answer Alert
+check "quits when idle" quit
+stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
+fi
+
+if stage "closing during an update"; then
+export MIDI_UPDATER_SIMULATE='--device-status accept --device-appears-after 60000'
+export MIDI_UPDATER_OPEN=$here/Example.upd
+launch close-busy midi-updater-mac-test
+check "message panel" wait_panel Alert 20
+check "message answered" answer Alert
+check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
+ask_to_quit
+check "quit asks" wait_panel Alert 10
+# "Close", the button left of the default one.
+eval "$(xdotool getwindowgeometry --shell "$(panel Alert)")"
+xdotool mousemove $((X + 181)) $((Y + 162)) click 1 sleep 0.5 click 1
+check "ends at once, job and all" exited 10
+stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE
+fi
+
+if stage "the program opens a file handed to it"; then
+launch open-file midi-updater-mac -GSFilePath "$here/NotAnUpdate.upd"
+check "failure alert" wait_panel Alert 20
+shot 9-program-open-file
+check "file opened" logged "Update file: $here/NotAnUpdate.upd"
+check "alert answered" answer Alert
+check "quits when idle" quit
+stop "$app"
+fi
+
+if stage "the program's menus: Open… and About"; then
+# The open panel starts in the working folder; the update files are listed there.
+cd "$here"
+launch menus midi-updater-mac
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)"
+xdotool key alt+o # the Command key is Alt here
+check "open panel" wait_panel Open 10
+shot 10-open-panel
+# A double click on the second file listed, NotAnUpdate.upd, as a user would.
+eval "$(xdotool getwindowgeometry --shell "$(panel Open)")"
+echo "open panel at $X,$Y"
+sleep 1
+xdotool mousemove $((X + 289)) $((Y + 141)) click 1 sleep 0.5 click --repeat 2 --delay 80 1
+check "file chosen" wait_logged "Update file: $here/NotAnUpdate.upd" 10
+check "failure alert" wait_panel Alert 10
+check "alert answered" answer Alert
+check "about panel" about
+shot 11-about
+check "quits when idle" quit
+stop "$app"
+cd - >/dev/null
+fi
+
+echo "screenshots and logs: $out"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
