@@ -159,10 +159,12 @@ Command AddSendCommand(CLI::App& program) {
     device("--device-name", "NAME", "The device's port name (default: one the update accepts).");
     device("--device-status", "SCRIPT",
            "Replies per portion, the last repeating: accept, error, busy:N, busy, silent, "
-           "garbage (default accept).");
+           "garbage, endless (a status past 64 KiB without F7, then accept) (default accept).");
     device("--device-version", "MAJOR.MINOR",
            "The version the device answers the identity request with (default: it does not "
            "answer).");
+    device("--device-identity", "FAULT",
+           "The identity reply is short, foreign (another universal reply) or no-f7.");
     device("--device-appears-after", "MS", "Milliseconds before the device is there.");
     device("--device-vanishes-after-portion", "N:MS",
            "After portion N the device is away for MS milliseconds.");

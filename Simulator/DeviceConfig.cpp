@@ -56,8 +56,8 @@ std::string ConfigProblem(const SimulatedDeviceConfig& config) {
 bool ParseStatusScript(const std::string& text, StatusScript& result, std::string& error) {
     const std::string trimmed = Trim(text);
     if (trimmed.empty()) {
-        error = "the status script is empty (use accept, error, busy, busy:N, silent or "
-                "garbage, separated by commas)";
+        error = "the status script is empty (use accept, error, busy, busy:N, silent, "
+                "garbage or endless, separated by commas)";
         return false;
     }
     // Split drops what follows a trailing comma; check for it as for any empty entry.
@@ -92,9 +92,11 @@ bool ParseStatusScript(const std::string& text, StatusScript& result, std::strin
             reply.kind = ReplyKind::Silent;
         } else if (item == "garbage") {
             reply.kind = ReplyKind::Garbage;
+        } else if (item == "endless") {
+            reply.kind = ReplyKind::RunOn;
         } else {
             error = "unknown status reply '" + entry +
-                    "' (use accept, error, busy, busy:N, silent or garbage)";
+                    "' (use accept, error, busy, busy:N, silent, garbage or endless)";
             return false;
         }
         script.push_back(reply);
@@ -125,6 +127,21 @@ bool ParseDeviceVersion(const std::string& text, Version& result, std::string& e
     }
     result.major = static_cast<unsigned short>(major);
     result.minor = static_cast<unsigned short>(minor);
+    return true;
+}
+
+bool ParseIdentityFault(const std::string& text, IdentityFault& result, std::string& error) {
+    const std::string item = ToLower(Trim(text));
+    if (item == "short")
+        result = IdentityFault::Short;
+    else if (item == "foreign")
+        result = IdentityFault::Foreign;
+    else if (item == "no-f7")
+        result = IdentityFault::NoF7;
+    else {
+        error = "identity fault '" + text + "' is not short, foreign or no-f7";
+        return false;
+    }
     return true;
 }
 
@@ -173,6 +190,9 @@ std::string StatusScriptText(const StatusScript& script) {
         case ReplyKind::Garbage:
             text += "garbage";
             break;
+        case ReplyKind::RunOn:
+            text += "endless";
+            break;
         }
     }
     return text;
@@ -182,6 +202,14 @@ std::vector<unsigned char> GarbageMessage() {
     // A status message in all but its fifth byte: a reader must look at every header byte.
     std::vector<unsigned char> message = StatusMessage(0x00);
     message[4] ^= 0x07;
+    return message;
+}
+
+std::vector<unsigned char> RunOnMessage() {
+    // 1 KiB beyond what a receiver holds of one message, so it must drop it.
+    std::vector<unsigned char> message = StatusMessage(0x00);
+    message.pop_back();
+    message.resize(65 * 1024, 0x00);
     return message;
 }
 
@@ -197,5 +225,20 @@ std::vector<unsigned char> IdentityReply(const SimulatedDeviceConfig& config) {
     // 7F and above would end the name early for a reader, and break the SysEx.
     for (std::size_t i = 0; i < config.name.size() && i < IDENTITY_NAME_SIZE; ++i)
         fields.name += static_cast<unsigned char>(config.name[i]) >= 0x7F ? '?' : config.name[i];
-    return ::IdentityReply(fields);
+    std::vector<unsigned char> reply = ::IdentityReply(fields);
+    switch (config.identityFault) {
+    case IdentityFault::None:
+        break;
+    case IdentityFault::Short:
+        reply.resize(5 + fields.manufacturer.size());
+        reply.push_back(0xF7);
+        break;
+    case IdentityFault::Foreign:
+        reply[4] ^= 0x07;
+        break;
+    case IdentityFault::NoF7:
+        reply.pop_back();
+        break;
+    }
+    return reply;
 }

@@ -23,6 +23,17 @@ enum class ReplyKind {
     BusyForever,    // a busy report every 500 ms for as long as the device lives
     Silent,         // nothing
     Garbage,        // a SysEx message that is not a status message
+    // A status message whose F7 never comes: its header, then data past the 64 KiB a
+    // receiver holds of one message, then one status message, flags 00.
+    RunOn,
+};
+
+// How the identity reply is broken, for a device with a version.
+enum class IdentityFault {
+    None,
+    Short,   // closed right after the manufacturer id
+    Foreign, // another universal reply (its sub-id differs)
+    NoF7,    // whole, but never closed
 };
 
 struct StatusReply {
@@ -37,6 +48,7 @@ struct SimulatedDeviceConfig {
     std::string name = "Simulated Device"; // up to 16 characters go into the identity reply
     StatusScript script;
     std::optional<Version> version; // none: identity requests go unanswered
+    IdentityFault identityFault = IdentityFault::None;
     // One byte (01..7F), or three starting with 00.
     std::vector<unsigned char> manufacturerId{0x7D};
     unsigned char familyLow = 0x01;
@@ -74,10 +86,12 @@ std::string ConfigProblem(const SimulatedDeviceConfig& config);
 
 // Text forms. Each parser returns false and sets `error` to a message for the user on
 // bad text, leaving `result` unchanged.
-//   script:  "accept,busy:3,silent"  (accept, error, busy, busy:N, silent, garbage)
+//   script:  "accept,busy:3,silent"  (accept, error, busy, busy:N, silent, garbage, endless)
+//   identity: "short", "foreign" or "no-f7"
 //   version: "MAJOR.MINOR", MINOR two digits ("1.05" is 1 and 5; "1.5" is refused)
 //   vanish:  "PORTION:MILLISECONDS" ("2:3000": after portion 2, away for 3 s)
 bool ParseStatusScript(const std::string& text, StatusScript& result, std::string& error);
+bool ParseIdentityFault(const std::string& text, IdentityFault& result, std::string& error);
 bool ParseDeviceVersion(const std::string& text, Version& result, std::string& error);
 bool ParseVanish(const std::string& text, unsigned int& portion, unsigned int& milliseconds,
                  std::string& error);
@@ -88,6 +102,7 @@ constexpr unsigned int maxDeviceMajorVersion = MAX_DEVICE_MAJOR_VERSION;
 
 // The device's messages besides StatusMessage (MidiUpdateLib/SendUpdate.h).
 std::vector<unsigned char> GarbageMessage(); // 13 bytes, but not a status message
-// The reply to the identity request; empty when no version is configured or the
-// configuration cannot be encoded.
+std::vector<unsigned char> RunOnMessage();   // a status header and data to 65 KiB, no F7
+// The reply to the identity request, broken as `identityFault` says; empty when no version is
+// configured or the configuration cannot be encoded.
 std::vector<unsigned char> IdentityReply(const SimulatedDeviceConfig& config);

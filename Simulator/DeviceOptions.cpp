@@ -75,6 +75,9 @@ bool ParseDeviceOptions(const std::vector<std::string>& words, DeviceOptions& op
             if (!ParseDeviceVersion(value, version, error))
                 return false;
             device.version = version;
+        } else if (word == "--device-identity") {
+            if (!ParseIdentityFault(value, device.identityFault, error))
+                return false;
         } else if (word == "--device-appears-after") {
             if (!ParseMilliseconds(value, device.appearsAfter, error))
                 return false;

@@ -7,8 +7,10 @@
 //   --device-name NAME                 the device's port name (default: the host's
 //                                      first port name of the update)
 //   --device-status SCRIPT             replies per portion: accept, error, busy:N, busy,
-//                                      silent, garbage, comma-separated, the last repeating
+//                                      silent, garbage, endless, comma-separated, the
+//                                      last repeating
 //   --device-version MAJOR.MINOR       answers identity requests (default: it does not)
+//   --device-identity FAULT            answers them short, foreign or no-f7
 //   --device-appears-after MS          absent for this long at first
 //   --device-vanishes-after-portion N:MS
 //   --device-expects FILE              the update whose portions it expects, compared

@@ -296,6 +296,11 @@ void SimulatedDevice::StatusDue(std::uint64_t replyChain, std::size_t portion, S
                 message = StatusMessage(0x00);
             }
             break;
+        case ReplyKind::RunOn:
+            message = RunOnMessage();
+            what = "a status that never ends";
+            ScheduleStatus(config.replyLatency, replyChain, portion, StatusReply{}, 0);
+            break;
         case ReplyKind::BusyForever:
             message = StatusMessage(0x20);
             what = "busy";

@@ -22,6 +22,8 @@ const char* const DEVICE_ERROR =
     "There was an error sending the update file.\nPlease restart the device and try again.";
 const char* const NO_REPLY =
     "The update has been sent. Please check your device for update status.";
+const char* const UNCONFIRMED = "The update has been sent, but the device has not yet confirmed "
+                                "that the update process was successful.";
 const char* const OTHER_VERSION = "The 'Widget' firmware version is now 1.06.\nThe update file "
                                   "version was 1.05.\nThe update process did not complete "
                                   "successfully.";
@@ -73,6 +75,14 @@ const std::vector<Scenario>& Scenarios() {
          OTHER_VERSION, NO_REPLY, 22, 30},
         {"garbage instead of a status", {"--device-status", "garbage"}, NO_REPLY, nullptr, 18, 30},
         {"busy for ever", {"--device-status", "busy"}, NO_REPLY, nullptr, 200, 212},
+        // The collector drops it at 64 KiB and hears the status that follows.
+        {"a status that never ends", {"--device-status", "endless"}, ACCEPTED, nullptr, 0, 1},
+        {"silent, identity reply short", {"--device-status", "silent", "--device-version", "1.05",
+         "--device-identity", "short"}, UNCONFIRMED, NO_REPLY, 22, 30},
+        {"silent, identity reply foreign", {"--device-status", "silent", "--device-version", "1.05",
+         "--device-identity", "foreign"}, NO_REPLY, nullptr, 22, 30},
+        {"silent, identity reply without F7", {"--device-status", "silent", "--device-version",
+         "1.05", "--device-identity", "no-f7"}, NO_REPLY, nullptr, 22, 35},
         {"appears after 3 minutes", {"--device-appears-after", "180000"}, ACCEPTED, nullptr, 179, 196},
         // Its absence overlaps the pause after portion 1 (and the Windows program's
         // further wait for the device).

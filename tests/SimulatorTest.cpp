@@ -184,6 +184,7 @@ TEST(SimulatedDevice, AnswersEachPortionAsScripted) {
         {"accept", 1, 10, {{10, 0x00}}},
         {"error", 1, 10, {{10, 0x01}}},
         {"garbage", 1, 10, {{10, GARBAGE}}},
+        {"endless", 1, 10, {{10, OTHER}, {20, 0x00}}},
         {"silent", 1, 10, {}},
         {"busy:3", 1, 10, {{10, 0x20}, {510, 0x20}, {1010, 0x20}, {1510, 0x00}}},
         {"busy:0", 1, 25, {{25, 0x00}}},
@@ -311,6 +312,23 @@ TEST(IdentityReply, CarriesManufacturerAndNameAndRefusesWhatItCannotEncode) {
         b.change(broken);
         EXPECT_EQ(ConfigProblem(broken).substr(0, b.problem.size()), b.problem);
         EXPECT_TRUE(IdentityReply(broken).empty());
+    }
+
+    // Broken on purpose: none of them may read as a version.
+    const struct {
+        IdentityFault fault;
+        std::size_t size;
+        bool closed;
+    } faults[] = {{IdentityFault::Short, 7, true},
+                  {IdentityFault::Foreign, 35, true},
+                  {IdentityFault::NoF7, 34, false}};
+    for (const auto& f : faults) {
+        config.identityFault = f.fault;
+        const Bytes reply = IdentityReply(config);
+        EXPECT_EQ(reply.size(), f.size);
+        EXPECT_EQ(reply.back() == 0xF7, f.closed);
+        EXPECT_TRUE(ParseDeviceEnquiryResponse(reply).version.empty() ||
+                    f.fault == IdentityFault::NoF7); // its collector never hands it on
     }
 }
 
@@ -485,12 +503,13 @@ TEST(DeviceConfigTexts, ParseOrExplain) {
     const std::vector<Case> scripts = {
         {"accept,busy:3,silent", "accept,busy:3,silent"},
         {"error, garbage ,BUSY,busy:0", "error,garbage,busy,busy:0"},
-        {"", "the status script is empty (use accept, error, busy, busy:N, silent or garbage, "
-             "separated by commas)"},
+        {"",
+         "the status script is empty (use accept, error, busy, busy:N, silent, garbage or endless, "
+         "separated by commas)"},
         {"accept,,error", "the status script 'accept,,error' has an empty entry"},
         {"accept,", "the status script 'accept,' has an empty entry"},
-        {"accept,wait", "unknown status reply 'wait' (use accept, error, busy, busy:N, silent or "
-                        "garbage)"},
+        {"accept,wait", "unknown status reply 'wait' (use accept, error, busy, busy:N, silent, "
+                        "garbage or endless)"},
         {"busy:x", "the busy count in 'busy:x' must be a whole number from 0 to 1000000"},
         {"busy:-1", "the busy count in 'busy:-1' must be a whole number from 0 to 1000000"},
         {"busy:1000001",
@@ -561,6 +580,7 @@ TEST(DeviceOptions, ParseTheWordsEveryHostTakes) {
           "--device-expects", "Z:\\fw.upd", "--chunk-sizes", "256,1024"},
          "Widget Port(given) busy:2,error 1.05 500 2:3000 Z:\\fw.upd 256,1024"},
         {{"--device-colour", "red"}, "unknown device option '--device-colour'"},
+        {{"--device-identity", "late"}, "identity fault 'late' is not short, foreign or no-f7"},
         {{"widget"}, "unexpected word 'widget' (device options start with --)"},
         {{"--device-version"}, "--device-version needs a value"},
         {{"--device-appears-after", "-1"},
@@ -569,7 +589,8 @@ TEST(DeviceOptions, ParseTheWordsEveryHostTakes) {
         {{"--chunk-sizes", "5"}, "chunk sizes must be IDEAL,MAX in bytes, like 2048,16384: 5"},
         {{"--device-expects="}, "--device-expects needs a file"},
         {{"--device-status", "maybe"},
-         "unknown status reply 'maybe' (use accept, error, busy, busy:N, silent or garbage)"},
+         "unknown status reply 'maybe' (use accept, error, busy, busy:N, silent, garbage or "
+         "endless)"},
     };
     for (const auto& c : cases) {
         DeviceOptions options;
