@@ -168,6 +168,9 @@ Command AddSendCommand(CLI::App& program) {
     device("--device-appears-after", "MS", "Milliseconds before the device is there.");
     device("--device-vanishes-after-portion", "N:MS",
            "After portion N the device is away for MS milliseconds.");
+    device("--device-vanishes-during-portion", "N:MS",
+           "Halfway through portion N the device is away for MS milliseconds; the rest of "
+           "the portion is lost.");
     device("--device-expects", "FILE",
            "The update whose portions the device expects (default: the one sent).");
     device("--chunk-sizes", "IDEAL,MAX",

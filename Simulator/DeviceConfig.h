@@ -59,6 +59,9 @@ struct SimulatedDeviceConfig {
     unsigned int vanishAfterPortion =
         0;                      // portion number (1-based) after which it vanishes; 0 never
     unsigned int vanishFor = 0; // ms it stays away then
+    // It goes halfway through that portion instead: the rest of the portion is lost, and
+    // what arrives after it is back begins the next portion.
+    bool vanishMidPortion = false;
 
     unsigned int replyLatency = 10; // ms from the stimulus to each first reply
     // Byte counts of the portions to expect, in order; this alone decides where a portion

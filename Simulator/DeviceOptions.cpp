@@ -84,6 +84,11 @@ bool ParseDeviceOptions(const std::vector<std::string>& words, DeviceOptions& op
         } else if (word == "--device-vanishes-after-portion") {
             if (!ParseVanish(value, device.vanishAfterPortion, device.vanishFor, error))
                 return false;
+            device.vanishMidPortion = false;
+        } else if (word == "--device-vanishes-during-portion") {
+            if (!ParseVanish(value, device.vanishAfterPortion, device.vanishFor, error))
+                return false;
+            device.vanishMidPortion = true;
         } else if (word == "--device-expects") {
             if (value.empty()) {
                 error = "--device-expects needs a file";

@@ -13,6 +13,8 @@
 //   --device-identity FAULT            answers them short, foreign or no-f7
 //   --device-appears-after MS          absent for this long at first
 //   --device-vanishes-after-portion N:MS
+//   --device-vanishes-during-portion N:MS  away halfway through portion N (the last of the
+//                                      two vanish words counts)
 //   --device-expects FILE              the update whose portions it expects, compared
 //                                      byte for byte as they arrive (LoadExpectedUpdate)
 //   --chunk-sizes IDEAL,MAX            chunk sizes of the console's simulated port

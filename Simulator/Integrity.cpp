@@ -7,7 +7,13 @@
 #include <algorithm>
 
 IntegrityCheck::IntegrityCheck(std::vector<ByteView> expectedPortions)
-    : expected(std::move(expectedPortions)), received(expected.size() + 1, 0) {}
+    : expected(std::move(expectedPortions)), received(expected.size() + 1, 0),
+      cut(expected.size(), false) {}
+
+void IntegrityCheck::Cut(std::size_t portion) {
+    if (portion < cut.size())
+        cut[portion] = true;
+}
 
 void IntegrityCheck::Arrived(std::size_t portion, unsigned char byte) {
     portion = std::min(portion, expected.size());
@@ -23,14 +29,19 @@ IntegrityReport IntegrityCheck::Report() const {
     const std::size_t count = expected.size();
     // Portions arrive in order, so the whole ones come first; empty ones count as whole.
     std::size_t whole = 0;
-    while (whole < count && received[whole] == expected[whole].size)
+    std::uint64_t cutOff = 0;
+    while (whole < count && (received[whole] == expected[whole].size || cut[whole])) {
+        cutOff +=
+            expected[whole].size - std::min<std::uint64_t>(received[whole], expected[whole].size);
         ++whole;
+    }
 
     IntegrityReport report;
     report.portions = whole + (received[whole] > 0 ? 1 : 0);
     for (std::uint64_t bytes : received)
         report.bytes += bytes;
-    report.identical = !difference && whole == count && received[count] == 0;
+    report.cutOff = cutOff;
+    report.identical = !difference && whole == count && received[count] == 0 && cutOff == 0;
 
     const unsigned portions = static_cast<unsigned>(report.portions);
     const std::string what = Format(
@@ -63,6 +74,9 @@ IntegrityReport IntegrityCheck::Report() const {
     } else if (whole < count) {
         report.portion = whole + 1;
         problem = Format("the update file has %u portions", static_cast<unsigned>(count));
+    } else if (received[count] == 0) {
+        problem = Format("%llu bytes cut off when the device went, the rest identical",
+                         static_cast<unsigned long long>(cutOff));
     } else {
         problem = Format("%llu bytes arrived beyond the update file's portions",
                          static_cast<unsigned long long>(received[count]));

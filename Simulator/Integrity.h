@@ -20,6 +20,7 @@ struct IntegrityReport {
     bool identical = false;
     std::size_t portions = 0; // portions the device received, begun or whole
     std::uint64_t bytes = 0;  // bytes it received in all
+    std::uint64_t cutOff = 0; // bytes of portions cut short (Cut) that never came
     // The first difference, when not identical: the 1-based portion (0 when the
     // difference is bytes beyond the expected portions), and for a byte that differs its
     // offset in the portion and both values.
@@ -40,6 +41,9 @@ public:
     // One byte of portion `portion` (0-based; the count of expected portions for bytes
     // beyond them), in arrival order.
     void Arrived(std::size_t portion, unsigned char byte);
+    // The device went in the middle of `portion`: the rest of it will not come, and the
+    // next byte belongs to the next portion. Not identical then, but not a difference.
+    void Cut(std::size_t portion);
     IntegrityReport Report() const;
 
 private:
@@ -52,6 +56,7 @@ private:
 
     std::vector<ByteView> expected;
     std::vector<std::uint64_t> received; // per portion, then the bytes beyond them
+    std::vector<bool> cut;               // per portion
     std::optional<Difference> difference;
 };
 

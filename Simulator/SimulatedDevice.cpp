@@ -227,6 +227,18 @@ void SimulatedDevice::Store(unsigned char byte) {
     if (config.keepReceived)
         portions[current].push_back(byte);
     ++count;
+    if (config.vanishMidPortion && config.vanishFor > 0 &&
+        config.vanishAfterPortion == current + 1 &&
+        count == std::max<std::size_t>(1, sizes[current] / 2) && count < sizes[current]) {
+        away = true;
+        awaySince = TimeNow();
+        Trace("SimulatedDevice: vanishing for %u ms inside portion %lu\n", config.vanishFor,
+              static_cast<unsigned long>(current + 1));
+        if (integrity)
+            integrity->Cut(current);
+        ++chain; // nothing is answered for it
+        ++current;
+    }
     CompleteReachedPortions();
 }
 
@@ -240,7 +252,8 @@ void SimulatedDevice::CompleteReachedPortions() {
 void SimulatedDevice::CompletePortion(std::size_t index) {
     Trace("SimulatedDevice: portion %lu received, %lu bytes\n",
           static_cast<unsigned long>(index + 1), static_cast<unsigned long>(counts[index]));
-    if (config.vanishFor > 0 && config.vanishAfterPortion == index + 1) {
+    if (config.vanishFor > 0 && !config.vanishMidPortion &&
+        config.vanishAfterPortion == index + 1) {
         away = true;
         awaySince = TimeNow();
         Trace("SimulatedDevice: vanishing for %u ms\n", config.vanishFor);

@@ -580,6 +580,7 @@ TEST(DeviceOptions, ParseTheWordsEveryHostTakes) {
           "--device-expects", "Z:\\fw.upd", "--chunk-sizes", "256,1024"},
          "Widget Port(given) busy:2,error 1.05 500 2:3000 Z:\\fw.upd 256,1024"},
         {{"--device-colour", "red"}, "unknown device option '--device-colour'"},
+        {{"--device-vanishes-during-portion", "2:10"}, "Simulated Device  - 0 2:10  2048,16384"},
         {{"--device-identity", "late"}, "identity fault 'late' is not short, foreign or no-f7"},
         {{"widget"}, "unexpected word 'widget' (device options start with --)"},
         {{"--device-version"}, "--device-version needs a value"},
