@@ -84,7 +84,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 start_program() {
   local log=$1
   shift
-  timeout 180 "$wine64" explorer "/desktop=$desktop" "$(winpath "$exe")" "$@" \
+  # Generous: a check with a whole update and its boxes takes minutes on a loaded machine.
+  timeout 600 "$wine64" explorer "/desktop=$desktop" "$(winpath "$exe")" "$@" \
     </dev/null >"$log" 2>"$log.err" &
   programPids+=($!)
 }
@@ -297,7 +298,11 @@ closed=false
 for _ in 1 2 3 4 5 6; do
   close_main_window || true
   if wait_for_exit 5; then closed=true; break; fi
-  running "${programPids[-1]}" || break
+  # Ended just after the wait gave up: its own status decides.
+  if ! running "${programPids[-1]}"; then
+    wait "${programPids[-1]}" 2>/dev/null && closed=true
+    break
+  fi
 done
 $closed || fail "the program did not end when its window was closed"
 end_programs
@@ -348,7 +353,11 @@ closed=false
 for _ in 1 2 3 4 5 6; do
   close_main_window || true
   if wait_for_exit 5; then closed=true; break; fi
-  running "${programPids[-1]}" || break
+  # Ended just after the wait gave up: its own status decides.
+  if ! running "${programPids[-1]}"; then
+    wait "${programPids[-1]}" 2>/dev/null && closed=true
+    break
+  fi
 done
 $closed || fail "the program did not end when its window was closed"
 end_programs
@@ -377,8 +386,17 @@ if box=$(wait_for_windows "Important message about update" 1 30); then
     sleep 1
     [ -n "$(windows_named "MIDI Updater")" ] || { ok=false; echo "Do not close closed it"; }
     close_main_window
-    box=$(wait_for_windows "An update is in progress" 1 10) && keys "$box" c ||
+    # Wine lays out the relabelled buttons only once the box is active, so a key sent
+    # earlier can miss "&Close": press it until the box has gone.
+    if box=$(wait_for_windows "An update is in progress" 1 10); then
+      for _ in 1 2 3 4 5 6 7 8 9 10; do
+        [ -n "$(windows_named "An update is in progress")" ] || break
+        keys "$box" c || true
+        sleep 1
+      done
+    else
       ok=false
+    fi
   else
     ok=false
     echo "closing while busy did not ask"
@@ -387,7 +405,7 @@ else
   ok=false
   echo "no SysEx message box"
 fi
-wait_for_exit 10 || { ok=false; echo "Close did not end the program"; }
+wait_for_exit 30 || { ok=false; echo "Close did not end the program"; }
 end_programs
 if $ok; then
   pass "a raw SysEx file's message; closing during an update asks first"
