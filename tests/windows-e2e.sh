@@ -176,6 +176,19 @@ wait_for_exit() {
   return 1
 }
 
+# Closes the main window and waits for the program to end with status 0. Alt+F4 may
+# land on a box of the same caption that is still closing, or be slow to arrive on a
+# loaded machine: ask again until the program has gone.
+close_and_wait_for_exit() {
+  for _ in 1 2 3 4 5 6; do
+    close_main_window || true
+    wait_for_exit 5 && return 0
+    # Ended just after the wait gave up: its own status decides.
+    running "${programPids[-1]}" || { wait "${programPids[-1]}" 2>/dev/null; return; }
+  done
+  return 1
+}
+
 # Ends what a failed check left running (the program's processes in our prefix only), so
 # the next check starts afresh.
 end_programs() {
@@ -292,19 +305,7 @@ else
   fail "a good update, its boxes and its log (log: $log1)"
   tr -d '\r' <"$log1" | tail -n 40
 fi
-# Alt+F4 may land on a box of the same caption that is still closing, or be slow to
-# arrive on a loaded machine: ask again until the program has gone.
-closed=false
-for _ in 1 2 3 4 5 6; do
-  close_main_window || true
-  if wait_for_exit 5; then closed=true; break; fi
-  # Ended just after the wait gave up: its own status decides.
-  if ! running "${programPids[-1]}"; then
-    wait "${programPids[-1]}" 2>/dev/null && closed=true
-    break
-  fi
-done
-$closed || fail "the program did not end when its window was closed"
+close_and_wait_for_exit || fail "the program did not end when its window was closed"
 end_programs
 
 # --- 2. A file that fails to load, then a second start hands a good file to the window.
@@ -347,19 +348,7 @@ else
   fail "a failed load, then a second start (log: $log2)"
   tr -d '\r' <"$log2" | tail -n 30
 fi
-# Alt+F4 may land on a box of the same caption that is still closing, or be slow to
-# arrive on a loaded machine: ask again until the program has gone.
-closed=false
-for _ in 1 2 3 4 5 6; do
-  close_main_window || true
-  if wait_for_exit 5; then closed=true; break; fi
-  # Ended just after the wait gave up: its own status decides.
-  if ! running "${programPids[-1]}"; then
-    wait "${programPids[-1]}" 2>/dev/null && closed=true
-    break
-  fi
-done
-$closed || fail "the program did not end when its window was closed"
+close_and_wait_for_exit || fail "the program did not end when its window was closed"
 end_programs
 
 # --- 3. A raw SysEx file shows the standard instructions; closing while busy asks first.
