@@ -293,7 +293,8 @@ table=$private/bad-files.tsv
 check "bad files written" eval '"$here/../bad-files/make.sh" "$private/bad" "$cli" >"$table"'
 mapfile -t rows <"$table"
 export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05'
-export MIDI_UPDATER_OPEN=${rows[0]%%$'\t'*} MIDI_UPDATER_OPEN_AGAIN=$private/open-next
+first=${rows[0]:-}
+export MIDI_UPDATER_OPEN=${first%%$'\t'*} MIDI_UPDATER_OPEN_AGAIN=$private/open-next
 offer() { # PATH, once the log so far is read
   from=$(($(wc -l <"$log") + 1))
   printf '%s\n' "$1" >"$MIDI_UPDATER_OPEN_AGAIN.new"
