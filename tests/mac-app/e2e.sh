@@ -290,7 +290,8 @@ if stage "every file the reader refuses, then an update"; then
 # One running program is offered each file in turn, as drops would: each must end in its
 # alert, the window idle again and taking the next file, and the last an update.
 table=$private/bad-files.tsv
-check "bad files written" eval '"$here/../bad-files/make.sh" "$private/bad" "$cli" >"$table"'
+write_table() { "$here/../bad-files/make.sh" "$private/bad" "$cli" >"$table"; }
+check "bad files written" write_table
 mapfile -t rows <"$table"
 export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05'
 first=${rows[0]:-}
@@ -300,7 +301,10 @@ offer() { # PATH, once the log so far is read
   printf '%s\n' "$1" >"$MIDI_UPDATER_OPEN_AGAIN.new"
   mv "$MIDI_UPDATER_OPEN_AGAIN.new" "$MIDI_UPDATER_OPEN_AGAIN"
 }
-idle() { running && ! logged "Already performing an update." &&
+its_reason() { # REASON, in the alert and the status line
+  said "Alert: Update failed for reason:" "$1" && wait_said "Error: Update failed for reason:" "$1" 5
+}
+answered_and_idle() { answer Alert && running && ! logged "Already performing an update." &&
   xdotool search --onlyvisible --name '^MIDI Updater$' >/dev/null; }
 launch bad-files midi-updater-mac-test
 check "window shown" running
@@ -311,11 +315,9 @@ for row in "${rows[@]}"; do
   check "$name: taken" wait_logged "Update file: $file" 10
   check "$name: failure alert" wait_panel Alert 20
   shot "5-failed-$name"
-  check "$name: its reason, in the alert and the status line" eval \
-    'said "Alert: Update failed for reason:" "$reason" &&
-     wait_said "Error: Update failed for reason:" "$reason" 5'
+  check "$name: its reason, in the alert and the status line" its_reason "$reason"
   check "$name: job ended under the alert" wait_logged "Update thread done" 10
-  check "$name: alert answered, window idle" eval 'answer Alert && idle'
+  check "$name: alert answered, window idle" answered_and_idle
   check "$name: reason left in the status line" reason_shown "5-idle-$name"
 done
 offer "$here/Example.upd"
