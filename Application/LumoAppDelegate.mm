@@ -18,6 +18,13 @@ NSImage* StopIcon() {
     return icon ? icon : [NSImage imageNamed:@"StopAlert"];
 }
 
+// The status line has one line: a failure's reason follows its first line there, rather
+// than vanishing below it.
+NSString* OneLine(NSString* text) {
+    return [[text componentsSeparatedByCharactersInSet:[NSCharacterSet newlineCharacterSet]]
+        componentsJoinedByString:@" "];
+}
+
 } // namespace
 
 @implementation LumoAppDelegate
@@ -222,18 +229,18 @@ NSImage* StopIcon() {
 
 - (void)status:(NSString*)text {
     NSLog(@"Status: %@", text);
-    [textField setStringValue:text];
+    [textField setStringValue:OneLine(text)];
 }
 
 - (void)error:(NSString*)text {
     NSLog(@"Error: %@", text);
-    [textField setStringValue:text];
+    [textField setStringValue:OneLine(text)];
 }
 
 - (void)completed:(NSString*)text {
     NSLog(@"Completed: %@", text);
     [self progress:[NSNumber numberWithDouble:1.0]];
-    [textField setStringValue:text];
+    [textField setStringValue:OneLine(text)];
     NSAlert* alert = [[NSAlert alloc] init];
     [alert setMessageText:@"Completed"];
     [alert setInformativeText:text]; // as it is: percent signs in it are no format

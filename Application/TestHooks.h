@@ -6,8 +6,8 @@
 //   MIDI_UPDATER_SIMULATE=WORDS   the device behind CoreMIDI, in the words of
 //                                 `midi-updater-cli send --simulate`;
 //   MIDI_UPDATER_OPEN=PATH        opened once launched, as the Finder's Open With would;
-//   MIDI_UPDATER_OPEN_AGAIN=FILE  PATH offered once more, as a drop would, when FILE
-//                                 appears (the test makes it while an update runs).
+//   MIDI_UPDATER_OPEN_AGAIN=FILE  offered, as a drop would, each time FILE appears: the
+//                                 path FILE holds, or PATH when it is empty.
 
 #include <string>
 

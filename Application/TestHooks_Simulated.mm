@@ -6,8 +6,9 @@
 
 #import "Application/LumoAppDelegate.h"
 
-// Offers the file once more when the test creates the signal file, as a drop would.
-// Looked for in the default run-loop mode only, so never while a panel is up.
+// Offers a file each time the test creates the signal file, as a drop would: the path the
+// signal file holds, or the launch file when it is empty. Looked for in the default
+// run-loop mode only, so never while a panel is up.
 @interface LumoOpenAgainTrigger : NSObject {
     LumoAppDelegate* delegate;
     NSString* file;
@@ -37,9 +38,13 @@
     NSFileManager* files = [NSFileManager defaultManager];
     if (![files fileExistsAtPath:signalFile])
         return;
+    (void)timer;
+    NSString* named = [NSString stringWithContentsOfFile:signalFile
+                                                encoding:NSUTF8StringEncoding
+                                                   error:NULL];
     [files removeItemAtPath:signalFile error:NULL];
-    [timer invalidate]; // releases this trigger; the delegate outlives it
-    [delegate updateWithFile:file];
+    named = [named stringByTrimmingCharactersInSet:[NSCharacterSet newlineCharacterSet]];
+    [delegate updateWithFile:[named length] > 0 ? named : file];
 }
 @end
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Mac program end to end, on a virtual X display. Its test build sends an update and
-# a plain SysEx file to a simulated device that accepts, fails on a file that is no
-# update, refuses a second file during an update, keeps running when the user declines to
+# a plain SysEx file to a simulated device that accepts, fails on every file the reader
+# refuses (tests/bad-files/make.sh, in one run that then sends an update), refuses a
+# second file during an update, keeps running when the user declines to
 # quit then and ends when the user insists; the program itself opens a file handed to it
 # at launch, and one chosen with Open…, and shows About. Panels, menus and buttons are
 # worked with xdotool as a user would; screenshots of every stage and each run's log go
@@ -9,9 +10,11 @@
 #
 # usage: tests/mac-app/e2e.sh BUILD_DIR OUT_DIR
 #   BUILD_DIR holds midi-updater-mac.app and midi-updater-mac-test.app
+#   MIDI_UPDATER_CLI (default build/default/Console/midi-updater-cli) writes the bad files
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+cli=${MIDI_UPDATER_CLI:-$here/../../build/default/Console/midi-updater-cli}
 build=$(cd "$1" && pwd)
 mkdir -p "$2"
 out=$(cd "$2" && pwd)
@@ -70,7 +73,8 @@ check() { # DESCRIPTION COMMAND...
 }
 
 log=""
-logged() { grep -qF -- "$1" "$log"; }
+from=1 # the log is read from this line on: what came before belongs to earlier files
+logged() { tail -n +"$from" "$log" | grep -qF -- "$1"; }
 wait_logged() { # TEXT SECONDS
   local deadline=$((SECONDS + $2))
   until logged "$1"; do
@@ -78,9 +82,19 @@ wait_logged() { # TEXT SECONDS
     sleep 0.2
   done
 }
+# A logged line ending in FIRST, and SECOND as the line after it: a two-line text.
+said() { tail -n +"$from" "$log" | awk -v a="$1" -v b="$2" \
+  'p && $0 == b { f = 1 } { p = substr($0, length($0) - length(a) + 1) == a } END { exit !f }'; }
+wait_said() { # FIRST SECOND SECONDS
+  local deadline=$((SECONDS + $3))
+  until said "$1" "$2"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
 wait_logged_regex() { # REGEX SECONDS
   local deadline=$((SECONDS + $2))
-  until grep -qE -- "$1" "$log"; do
+  until tail -n +"$from" "$log" | grep -qE -- "$1"; do
     [ $SECONDS -lt $deadline ] || return 1
     sleep 0.2
   done
@@ -113,6 +127,16 @@ shot() { import -window root "$out/$1.png"; }
 bar() { convert "$out/$1.png" -crop 420x12+302+459 -format "%[fx:$2]" info:; }
 bar_full() { awk -v sd="$(bar "$1" standard_deviation)" -v m="$(bar "$1" mean)" \
   'BEGIN { exit !(sd < 0.02 && m < 0.5) }'; }
+# The status line past "Update failed for reason:", where the reason follows: not blank.
+# Looked at once the window is drawn again after its sheet.
+reason_shown() { # SHOT
+  local deadline=$((SECONDS + 5))
+  until shot "$1" && awk -v sd="$(convert "$out/$1.png" -crop 100x14+460+489 \
+    -format '%[fx:standard_deviation]' info:)" 'BEGIN { exit !(sd > 0.05) }'; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.3
+  done
+}
 bar_spinning() { awk -v sd="$(bar "$1" standard_deviation)" 'BEGIN { exit !(sd > 0.15) }'; }
 
 running() { kill -0 "$app" 2>/dev/null; }
@@ -136,6 +160,7 @@ launch() { # NAME BUNDLE [ARGUMENTS...]: one run, bounded by the wall clock
   local name=$1 bundle=$2
   shift 2
   log=$out/$name.log
+  from=1
   local executable=$build/$bundle.app/$bundle
   # Now and then, on this busy machine, a program could not open its display although
   # the server was running and took the next one: so a second try, said aloud.
@@ -261,18 +286,52 @@ check "quits when idle" quit
 stop "$app"
 fi
 
-if stage "a file that is no update"; then
-export MIDI_UPDATER_OPEN=$here/NotAnUpdate.upd
-launch bad-file midi-updater-mac-test
-check "failure alert" wait_panel Alert 20
-shot 5-failed
-check "failure text" logged "Alert: Update failed for reason:
-Update file was invalid (bad header)."
-check "failure in status line" wait_logged "Error: Update failed for reason:" 5
-check "job ended under the alert" wait_logged "Update thread done" 10
-check "alert answered" answer Alert
+if stage "every file the reader refuses, then an update"; then
+# One running program is offered each file in turn, as drops would: each must end in its
+# alert, the window idle again and taking the next file, and the last an update.
+table=$private/bad-files.tsv
+write_table() { "$here/../bad-files/make.sh" "$private/bad" "$cli" >"$table"; }
+check "bad files written" write_table
+mapfile -t rows <"$table"
+export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05'
+first=${rows[0]:-}
+export MIDI_UPDATER_OPEN=${first%%$'\t'*} MIDI_UPDATER_OPEN_AGAIN=$private/open-next
+offer() { # PATH, once the log so far is read
+  from=$(($(wc -l <"$log") + 1))
+  printf '%s\n' "$1" >"$MIDI_UPDATER_OPEN_AGAIN.new"
+  mv "$MIDI_UPDATER_OPEN_AGAIN.new" "$MIDI_UPDATER_OPEN_AGAIN"
+}
+its_reason() { # REASON, in the alert and the status line
+  said "Alert: Update failed for reason:" "$1" && wait_said "Error: Update failed for reason:" "$1" 5
+}
+answered_and_idle() { answer Alert && running && ! logged "Already performing an update." &&
+  xdotool search --onlyvisible --name '^MIDI Updater$' >/dev/null; }
+launch bad-files midi-updater-mac-test
+check "window shown" running
+for row in "${rows[@]}"; do
+  file=${row%%$'\t'*} reason=${row#*$'\t'}
+  name=$(basename "$file")
+  [ "$file" = "$MIDI_UPDATER_OPEN" ] || offer "$file"
+  check "$name: taken" wait_logged "Update file: $file" 10
+  check "$name: failure alert" wait_panel Alert 20
+  shot "5-failed-$name"
+  check "$name: its reason, in the alert and the status line" its_reason "$reason"
+  check "$name: job ended under the alert" wait_logged "Update thread done" 10
+  check "$name: alert answered, window idle" answered_and_idle
+  check "$name: reason left in the status line" reason_shown "5-idle-$name"
+done
+offer "$here/Example.upd"
+check "then an update: taken" wait_logged "Update file: $here/Example.upd" 10
+check "message panel" wait_panel Alert 20
+check "message answered" answer Alert
+check "completed sheet" wait_panel Alert 60
+shot 5-then-completed
+check "success text" logged "Completed: The 'Example Synth' was updated sucessfully to version 1.05."
+check "sheet answered" answer Alert
+check "device got every byte" wait_logged "Device: device received 2 portions, 21.7KB, identical" 10
 check "quits when idle" quit
 stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
 fi
 
 if stage "a quit and a second file during an update"; then
