@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 const char mainWindowClass[] = "MIDI Updater";
 
@@ -122,15 +123,16 @@ void OnDropFiles(HWND window, HDROP drop) {
 
 // A second start of the program hands its path over, to be opened like a drop.
 LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data) {
-    if (!data || data->dwData != copyDataOpenPath || !data->lpData || data->cbData == 0 ||
-        data->cbData > sizeof app.path)
+    if (!data || data->dwData != copyDataOpenPath || !data->lpData || data->cbData == 0)
         return FALSE;
     if (app.busy || app.starting)
         return TRUE; // a second file during an update is ignored, as a drop would be
-    std::memcpy(app.path, data->lpData, data->cbData);
-    app.path[data->cbData - 1] = '\0';
-    // Posted: the sender waits for this message, not for the update's message box.
-    PostMessageA(window, WM_COMMAND, IDM_OPEN, 1);
+    const char* text = static_cast<const char*>(data->lpData);
+    // Taken even when too long to keep: refused, the second start would open a window of
+    // its own to say so.
+    if (KeepPathToOpen(std::string(text, ::strnlen(text, data->cbData))))
+        // Posted: the sender waits for this message, not for the update's message box.
+        PostMessageA(window, WM_COMMAND, IDM_OPEN, 1);
     return TRUE;
 }
 

@@ -12,6 +12,7 @@
 #include "Windows/WindowsUpdateProgress.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -82,6 +83,18 @@ void StartUpdate(HWND owner, const char* path) {
         MainWindowPost window;
         PostFailure(window, kind, reason);
     }
+}
+
+bool KeepPathToOpen(const std::string& path) {
+    if (path.size() >= sizeof app.path) {
+        MainWindowPost window;
+        PostFailure(window, JobFailure::StdException,
+                    "The file's path is longer than " + std::to_string(sizeof app.path - 1) +
+                        " characters.");
+        return false;
+    }
+    std::memcpy(app.path, path.c_str(), path.size() + 1);
+    return true;
 }
 
 DWORD WINAPI UpdateWorkerThread(LPVOID parameter) {

@@ -8,12 +8,17 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
 class Update;
 
 // Loads the file to show its message, then starts the worker; a file that fails to load
 // gets the error box and leaves the window idle. Ignored while a job runs.
 void StartUpdate(HWND owner, const char* path);
+
+// Keeps `path` for the IDM_OPEN that opens it; a path too long to keep gets the error box
+// and leaves the window idle, as a file that cannot be read would. False when refused.
+bool KeepPathToOpen(const std::string& path);
 
 DWORD WINAPI UpdateWorkerThread(LPVOID request);
 

@@ -8,7 +8,7 @@
 #include "Windows/MainWindow.h"
 #include "Windows/MessageBoxes.h"
 #include "Windows/Resources.h"
-#include "Windows/WindowsJobHost.h"
+#include "Windows/StartUpdate.h"
 
 #include <windows.h>
 
@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -102,15 +101,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     ShowWindow(window, show);
     UpdateWindow(window);
 
-    if (path.size() >= sizeof app.path) {
-        MainWindowPost post;
-        PostFailure(post, JobFailure::StdException,
-                    "The file's path is longer than " + std::to_string(sizeof app.path - 1) +
-                        " characters.");
-    } else if (!path.empty()) {
-        std::memcpy(app.path, path.c_str(), path.size() + 1);
+    if (!path.empty() && KeepPathToOpen(path))
         PostMessageA(window, WM_COMMAND, IDM_OPEN, 1);
-    }
 
     const int exitCode = RunMessageLoop();
     if (app.busy) {

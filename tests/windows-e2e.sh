@@ -147,6 +147,17 @@ keys() {
   xdotool key --clearmodifiers "$@"
 }
 
+# Answers box $1 titled $2 with key $3 until at most $4 windows bear that title (a key
+# sent before the box has its focus is lost).
+answer() {
+  local box=$1 title=$2 key=$3 count=$4
+  for _ in 1 2 3; do
+    keys "$box" "$key" || true
+    wait_for_fewer "$title" 5 "$count" && return 0
+  done
+  return 1
+}
+
 # Closes the main window with Alt+F4, as a user would.
 close_main_window() {
   local main
@@ -166,9 +177,10 @@ running() {
   state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
 }
 
-# Waits up to $1 seconds for the program started last to end; its exit status is 0.
+# Waits up to $1 seconds for the program started last (or process $2) to end; its exit
+# status is 0.
 wait_for_exit() {
-  local pid=${programPids[-1]} seconds=$1
+  local seconds=$1 pid=${2:-${programPids[-1]}}
   for _ in $(seq $((seconds * 10))); do
     running "$pid" || { wait "$pid"; return; }
     sleep 0.1
@@ -203,7 +215,7 @@ end_programs() {
   programPids=()
 }
 
-# --- The files: an update in a folder whose name has a space, a bad file, a raw SysEx file.
+# --- The files: an update in a folder whose name has a space, the bad files, a raw SysEx file.
 files="$work/my updates"
 mkdir -p "$files"
 for part in 1 2; do
@@ -217,8 +229,16 @@ convert -size 520x110 gradient:'#3a1c5c-#b0407a' -font DejaVu-Sans-Bold -pointsi
   --windows-params 'win:1:name:Example Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
   --image "$work/image.png" --portion "$work/part1.syx@100" --portion "$work/part2.syx" >/dev/null
 good=$(winpath "$files/Example Synth 1.05.upd")
-printf 'This is not an update file.\n' >"$files/notes.upd"
-bad=$(winpath "$files/notes.upd")
+# One damaged file for each way the reader refuses one, a line each: PATH<TAB>REASON.
+"$(dirname "$0")/bad-files/make.sh" "$work/bad files" "$cli" >"$work/bad-files.tsv"
+mapfile -t refusals <"$work/bad-files.tsv"
+[ ${#refusals[@]} -gt 0 ] || { echo "no bad files" >&2; exit 1; }
+# Windows keeps a path of at most 259 characters, so a longer one is refused unread.
+deep="$work/$(printf 'a-folder-with-a-long-name-%.0s' $(seq 9))"
+mkdir -p "$deep"
+cp "$files/Example Synth 1.05.upd" "$deep/too-long-path.upd"
+refusals+=("$deep/too-long-path.upd"$'\t'"The file's path is longer than 259 characters.")
+bad=$(winpath "${refusals[0]%%$'\t'*}")
 cp "$work/part1.syx" "$work/raw.syx"
 raw=$(winpath "$work/raw.syx")
 
@@ -308,28 +328,57 @@ fi
 close_and_wait_for_exit || fail "the program did not end when its window was closed"
 end_programs
 
-# --- 2. A file that fails to load, then a second start hands a good file to the window.
-log2=$work/check2.log
-start_program "$log2" "$bad"
-ok=true
-if box=$(wait_for_windows "MIDI Updater" 2 30); then
-  idleHeight=$(main_height)
-  shot 2-load-failed
-  keys "$box" Return
-  wait_for_fewer "MIDI Updater" 5 1 || ok=false
-  [ "$(main_height)" = "$idleHeight" ] || { ok=false; echo "the window grew"; }
-  in_order "$log2" "Thread caught exception: Update file was invalid (bad header)." \
-    "Message box \"MIDI Updater\":" "  The update failed for the following reason:" \
-    "  Update file was invalid (bad header)." || ok=false
-else
-  ok=false
-  echo "no error box"
-fi
-first=${programPids[-1]}
-if $ok; then
-  start_program "$work/check2-second.log" "$good"
-  wait_for_exit 30 || { ok=false; echo "the second start did not end"; }
+# --- 2. Every bad file in turn in one window, the first as the argument and the rest
+# handed over by second starts: each ends in its error box and an idle window; then a
+# good update runs there.
+# Checks the error box for row $1 (PATH<TAB>REASON) in the log's lines from $2 on,
+# answers it, and checks that the window is as it was while idle.
+refused() {
+  local path=${1%%$'\t'*} reason=${1#*$'\t'} from=$2 box
+  box=$(wait_for_windows "MIDI Updater" 2 30) || { echo "no error box"; return 1; }
+  [ -n "$idleHeight" ] || idleHeight=$(main_height)
+  shot "2-refused-$(basename "$path" .upd)"
+  tr -d '\r' <"$log2" | tail -n +"$from" >"$work/row.log"
+  diff <(printf '%s\n' 'Message box "MIDI Updater":' \
+    '  The update failed for the following reason:' '  ' "  $reason") \
+    <(grep -xF -A3 'Message box "MIDI Updater":' "$work/row.log") ||
+    { echo "not that one error box"; return 1; }
+  ! grep -qF "Creating worker thread!" "$work/row.log" || { echo "a job started"; return 1; }
+  answer "$box" "MIDI Updater" Return 1 || { echo "the box stayed"; return 1; }
+  [ "$(main_height)" = "$idleHeight" ] || { echo "the window grew"; return 1; }
+}
+# Hands path $1 to the running program by a second start. Wine keeps a process some
+# seconds after its program has ended, so the next file does not wait for that: the
+# second starts' ends are checked last.
+hand_over() {
+  start_program "$work/check2-second-${#handovers[@]}.log" "$1"
+  handovers+=("${programPids[-1]}")
   programPids+=("$first")
+}
+log2=$work/check2.log
+idleHeight=""
+handovers=()
+ok=true
+for row in "${refusals[@]}"; do
+  from=1
+  if [ "$row" = "${refusals[0]}" ]; then
+    start_program "$log2" "$(winpath "${row%%$'\t'*}")"
+    first=${programPids[-1]}
+  else
+    from=$(($(wc -l <"$log2") + 1))
+    hand_over "$(winpath "${row%%$'\t'*}")"
+  fi
+  if $ok && refused "$row" "$from"; then
+    pass "refused, then idle: $(basename "${row%%$'\t'*}") (${row#*$'\t'})"
+  else
+    ok=false
+    fail "refused, then idle: ${row%%$'\t'*} (log: $log2)"
+    tr -d '\r' <"$log2" | tail -n 20
+    break
+  fi
+done
+if $ok; then
+  hand_over "$good"
   box=$(wait_for_windows "Important message about update" 1 30) && keys "$box" Return || ok=false
   if box=$(wait_for_windows "MIDI Updater" 2 90); then
     sleep 0.5
@@ -341,12 +390,15 @@ if $ok; then
   fi
   in_order "$log2" "Loading update file $good..." \
     "Completed: The 'Example Synth' was updated sucessfully to version 1.05" || ok=false
-fi
-if $ok; then
-  pass "a failed load leaves the window idle; a second start runs in the same window"
-else
-  fail "a failed load, then a second start (log: $log2)"
-  tr -d '\r' <"$log2" | tail -n 30
+  for pid in "${handovers[@]}"; do
+    wait_for_exit 30 "$pid" || { ok=false; echo "a second start did not end"; }
+  done
+  if $ok; then
+    pass "after every bad file, a good update runs in the same window"
+  else
+    fail "a good update after the bad files (log: $log2)"
+    tr -d '\r' <"$log2" | tail -n 30
+  fi
 fi
 close_and_wait_for_exit || fail "the program did not end when its window was closed"
 end_programs
