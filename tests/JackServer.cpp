@@ -57,6 +57,10 @@ JackServer::JackServer(unsigned int periodFrames) {
 }
 
 JackServer::~JackServer() {
+    Stop();
+}
+
+void JackServer::Stop() {
     if (pid > 0) {
         kill(pid, SIGTERM);
         for (int i = 0; i < 50; ++i) {
