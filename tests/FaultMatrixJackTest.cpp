@@ -1,6 +1,7 @@
 // The fault matrix through the JACK port, against a JACK server of the test's own, in
 // real time: one test per scenario, so that ctest runs them side by side, each with its
-// own server.
+// own server. Threads: the test's thread runs the transfer; a presence thread serves the
+// device on JACK while it is there; JACK's and the device's threads carry the bytes.
 
 #include "Linux/JackDeviceEndpoint.h"
 #include "Linux/JackMidiPort.h"
