@@ -76,10 +76,12 @@ void JackServer::Stop() {
         }
     }
     std::remove(logPath.c_str());
-    // Clients that outlived the server (tests that stop it) leave their semaphores.
+    // Clients that outlived the server (tests that stop it) leave their semaphores. The
+    // server's files carry its name then '_': another test's server, whose process id
+    // begins with ours, keeps its own.
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
-        if (entry.path().filename().string().find(name) != std::string::npos)
+        if (entry.path().filename().string().find(name + "_") != std::string::npos)
             std::filesystem::remove(entry.path(), error);
 }
 
