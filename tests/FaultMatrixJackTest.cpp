@@ -23,8 +23,9 @@ namespace {
 // well within the sender's one-second connection checks.
 const auto presencePoll = std::chrono::milliseconds(20);
 
-// Now and then the server refuses a client (status 0x21) when two tests' servers start
-// at the same moment; refused for a whole second, the device fails the test.
+// Now and then a client cannot attach to its server (status 0x21) when another server
+// starts at the same moment; ours start one at a time, but not every jackd on the
+// machine is ours. Refused for a whole second, the device fails the test.
 const unsigned int openAttempts = 50;
 
 // Rows that take minutes of real time get a longer ctest timeout.
