@@ -250,6 +250,16 @@ bool JackConnection::Queue(const unsigned char* data, std::size_t size) {
     return ok;
 }
 
+bool JackConnection::QueueWhole(const unsigned char* data, std::size_t size) {
+    if (!Queue(data, size))
+        return false;
+    bool ok = true;
+    splitter->Flush([this, &ok](const unsigned char* event, std::size_t length) {
+        ok = ok && WriteEvent(event, length);
+    });
+    return ok;
+}
+
 bool JackConnection::Drain(unsigned int limit) {
     if (!client || !splitter)
         return true;

@@ -70,6 +70,9 @@ public:
     // the chunk ends inside is held until a later Queue completes it. False when the
     // server has gone.
     bool Queue(const unsigned char* data, std::size_t size);
+    // Queues bytes that are whole as the caller sends them (a device's message), ended or
+    // not: nothing is held back waiting for an F7 that may never come.
+    bool QueueWhole(const unsigned char* data, std::size_t size);
     // Sends what is held, then waits (at most `limit` ms) until the process callback has
     // passed every queued event on. False when it did not in time.
     bool Drain(unsigned int limit);

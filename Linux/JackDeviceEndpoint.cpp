@@ -22,8 +22,10 @@ JackDeviceEndpoint::~JackDeviceEndpoint() {
 bool JackDeviceEndpoint::Open(const std::string& name, std::string& error) {
     if (!connection.Open(name, "out", "in", error))
         return false;
+    // Each call is one message as the device sends it; a real device's bytes go out even
+    // when the message never ends.
     device.SetOutput(
-        [this](const unsigned char* data, std::size_t size) { connection.Queue(data, size); });
+        [this](const unsigned char* data, std::size_t size) { connection.QueueWhole(data, size); });
     return true;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // One table of faults a device can throw at a transfer, run through every kind of port
-// we have on the virtual clock: each must end in the designed verdict, within the
+// we have on the virtual clock (or, for a port through a real server, in real time
+// bounded by the wall clock): each must end in the designed verdict, within the
 // design's waits, with every portion sent while connected received exactly.
 
 #include "MidiUpdateLib/MidiPort.h"
@@ -9,6 +10,8 @@
 #include "Simulator/SimulatedDevice.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class Update;
 
@@ -37,16 +40,34 @@ public:
     // ports of the design only look at what came, so a silent device stays unconfirmed).
     virtual bool AsksForIdentity() const = 0;
     virtual void Adjust(SimulatedDeviceConfig&) const {}
+    // A port through a real server cannot follow the virtual clock: its scenarios run in
+    // real time, the device's replies on a real-time scheduler, each bounded by the wall
+    // clock.
+    virtual bool RealTime() const { return false; }
     // The device is named "Widget", as the update's port names are. `clock` is the
-    // installed one, for platforms that must follow the device's coming and going.
+    // installed one (installed only when not RealTime), for platforms that must follow
+    // the device's coming and going.
     virtual std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
                                              VirtualClock& clock) = 0;
     // After the port is gone: takes the device away from the platform again.
     virtual void Detach(SimulatedDevice&) {}
+    // A real-time scenario outran its wall-clock bound and the process ends at once:
+    // stop what would outlive it.
+    virtual void Abandon() {}
 };
+
+struct FaultMatrixRow {
+    std::string label;
+    unsigned int maxExtraSeconds; // beyond an accepting device's transfer
+};
+
+// The scenarios the port stages, in the table's order.
+std::vector<FaultMatrixRow> FaultMatrixRows(const PortUnderTest& port);
 
 // Runs every scenario through the port, with gtest expectations, and prints one line per
 // scenario: verdict, virtual time, bytes verified.
 void RunFaultMatrix(PortUnderTest& port);
+// The same for the one scenario `label`, after the accepting one for the baseline.
+void RunFaultMatrixRow(PortUnderTest& port, const std::string& label);
 
 } // namespace testsupport

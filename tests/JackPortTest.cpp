@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 using namespace midiupdate;
 using testsupport::Bytes;
@@ -117,6 +118,40 @@ TEST_F(JackPort, AsksForTheIdentityAndNoticesTheDeviceLeaving) {
         SleepFor(20);
     }
     EXPECT_TRUE(gone);
+}
+
+TEST_F(JackPort, DeviceRepliesGoOutWholeEvenWhenTheyNeverEnd) {
+    // The device's identity reply lacks its F7; a real device's bytes would still go out.
+    const Update update = testsupport::MakeUpdate({{Message(40, 1), 0}});
+    SimulatedDeviceConfig config = Device(update, Version{1, 5});
+    config.identityFault = IdentityFault::NoF7;
+    SimulatedDevice device(config, std::make_unique<RealTimeScheduler>());
+    JackDeviceEndpoint endpoint(device);
+    std::string error;
+    ASSERT_TRUE(endpoint.Open("Widget Device", error)) << error;
+
+    std::mutex lock;
+    Bytes heard;
+    JackConnection probe([&](const unsigned char* data, std::size_t size) {
+        std::lock_guard<std::mutex> guard(lock);
+        heard.insert(heard.end(), data, data + size);
+    });
+    ASSERT_TRUE(probe.Open("probe", "out", "in", error)) << error;
+    ASSERT_TRUE(probe.Connect(probe.OutputName(), "Widget Device:in"));
+    ASSERT_TRUE(probe.Connect("Widget Device:out", probe.InputName()));
+    ASSERT_TRUE(probe.WaitUntilConnected(probe.OutputName(), "Widget Device:in", 5000));
+    ASSERT_TRUE(probe.WaitUntilConnected(probe.InputName(), "Widget Device:out", 5000));
+    ASSERT_TRUE(probe.Queue(deviceEnquiry, sizeof deviceEnquiry));
+    ASSERT_TRUE(probe.Drain(5000));
+    const Bytes reply = IdentityReply(config);
+    ASSERT_NE(reply.back(), 0xF7);
+    Bytes got;
+    for (int i = 0; i < 250 && got != reply; ++i) { // a few cycles; 5 s under load
+        SleepFor(20);
+        std::lock_guard<std::mutex> guard(lock);
+        got = heard;
+    }
+    EXPECT_EQ(got, reply);
 }
 
 TEST_F(JackPort, FindsTheDeviceAgainOnceTheServerIsBack) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +23,12 @@ JackServer::JackServer(unsigned int periodFrames) {
     const std::string period = std::to_string(periodFrames);
     // The dummy driver sleeps this long between cycles whatever the period: a period's time.
     const std::string wait = std::to_string(periodFrames * 1000000ull / 48000);
+    // Servers that start at the same moment now and then leave a client of one unable to
+    // attach its shared memory (status 0x21), so tests start theirs one at a time.
+    const int startLock =
+        open("/tmp/midi-updater-test-jackd.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (startLock >= 0)
+        flock(startLock, LOCK_EX);
     pid = fork();
     if (pid == 0) {
         const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -54,9 +61,15 @@ JackServer::JackServer(unsigned int periodFrames) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    if (startLock >= 0)
+        close(startLock);
 }
 
 JackServer::~JackServer() {
+    Stop();
+}
+
+void JackServer::Stop() {
     if (pid > 0) {
         kill(pid, SIGTERM);
         for (int i = 0; i < 50; ++i) {
@@ -72,10 +85,12 @@ JackServer::~JackServer() {
         }
     }
     std::remove(logPath.c_str());
-    // Clients that outlived the server (tests that stop it) leave their semaphores.
+    // Clients that outlived the server (tests that stop it) leave their semaphores. The
+    // server's files carry its name then '_': another test's server, whose process id
+    // begins with ours, keeps its own.
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
-        if (entry.path().filename().string().find(name) != std::string::npos)
+        if (entry.path().filename().string().find(name + "_") != std::string::npos)
             std::filesystem::remove(entry.path(), error);
 }
 

@@ -17,6 +17,10 @@ public:
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
 
+    // Stops the server now (the destructor does it otherwise); only the thread that
+    // owns the object, or one that ends the process right after, may call it.
+    void Stop();
+
     bool Ready() const { return ready; }
     const std::string& Name() const { return name; }
     std::string Log() const; // what jackd printed

@@ -1,0 +1,144 @@
+// The fault matrix through the JACK port, against a JACK server of the test's own, in
+// real time: one test per scenario, so that ctest runs them side by side, each with its
+// own server. Threads: the test's thread runs the transfer; a presence thread serves the
+// device on JACK while it is there; JACK's and the device's threads carry the bytes.
+
+#include "Linux/JackDeviceEndpoint.h"
+#include "Linux/JackMidiPort.h"
+#include "MidiUpdateLib/Update.h"
+#include "Simulator/SimulatedDevice.h"
+#include "tests/FaultMatrix.h"
+#include "tests/JackServer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// How often the device's coming and going is followed: as the console's device does,
+// well within the sender's one-second connection checks.
+const auto presencePoll = std::chrono::milliseconds(20);
+
+// Now and then a client cannot attach to its server (status 0x21) when another server
+// starts at the same moment; ours start one at a time, but not every jackd on the
+// machine is ours. Refused for a whole second, the device fails the test.
+const unsigned int openAttempts = 50;
+
+// Rows that take minutes of real time get a longer ctest timeout.
+const unsigned int minutesRow = 100;
+
+// The device is served on JACK as client "Widget" only while it is present: a USB
+// device's client is gone while it is unplugged.
+class Presence {
+public:
+    explicit Presence(SimulatedDevice& device) : device(device) {
+        // Before the transfer begins, so a present device is there at once.
+        Follow();
+        while (!served && failedOpens > 0 && failedOpens < openAttempts) {
+            std::this_thread::sleep_for(presencePoll);
+            Follow();
+        }
+        thread = std::thread([this] {
+            while (!stopping) {
+                std::this_thread::sleep_for(presencePoll);
+                Follow();
+            }
+        });
+    }
+    ~Presence() {
+        stopping = true;
+        thread.join();
+    }
+    Presence(const Presence&) = delete;
+    Presence& operator=(const Presence&) = delete;
+
+private:
+    void Follow() {
+        const bool present = device.IsPresent();
+        if (present && !served) {
+            auto endpoint = std::make_unique<midiupdate::JackDeviceEndpoint>(device);
+            std::string error;
+            if (endpoint->Open("Widget", error)) {
+                served = std::move(endpoint);
+                failedOpens = 0;
+            } else if (++failedOpens == openAttempts) {
+                ADD_FAILURE() << "the device cannot be served on JACK: " << error;
+            }
+        } else if (!present && served) {
+            served.reset();
+        }
+    }
+
+    SimulatedDevice& device;
+    std::unique_ptr<midiupdate::JackDeviceEndpoint> served;
+    unsigned int failedOpens = 0; // in a row
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
+class JackPortUnderTest : public testsupport::PortUnderTest {
+public:
+    explicit JackPortUnderTest(testsupport::JackServer* server = nullptr) : server(server) {}
+    const char* Name() const override { return "JACK port (real time)"; }
+    bool AsksForIdentity() const override { return true; }
+    bool RealTime() const override { return true; }
+    // Replies come on a thread of their own, as from a device served on JACK.
+    void Adjust(SimulatedDeviceConfig& config) const override { config.ownDeliveryThread = true; }
+    std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
+                                     VirtualClock&) override {
+        presence = std::make_unique<Presence>(device);
+        return std::make_unique<midiupdate::JackMidiPort>(
+            midiupdate::PortSettingsFor(update, std::nullopt));
+    }
+    void Detach(SimulatedDevice&) override { presence.reset(); }
+    void Abandon() override {
+        if (server)
+            server->Stop();
+    }
+
+private:
+    testsupport::JackServer* const server;
+    std::unique_ptr<Presence> presence;
+};
+
+// "busy three times, then accepts" -> "busy_three_times_then_accepts"
+std::string TestName(const std::string& label) {
+    std::string name;
+    for (char c : label)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    while (!name.empty() && name.back() == '_')
+        name.pop_back();
+    return name;
+}
+
+std::vector<std::string> Labels(bool minutes) {
+    std::vector<std::string> labels;
+    for (const testsupport::FaultMatrixRow& row : testsupport::FaultMatrixRows(JackPortUnderTest()))
+        if ((row.maxExtraSeconds >= minutesRow) == minutes)
+            labels.push_back(row.label);
+    return labels;
+}
+
+class JackFaultMatrix : public ::testing::TestWithParam<std::string> {};
+
+} // namespace
+
+TEST_P(JackFaultMatrix, Scenario) {
+    testsupport::JackServer server;
+    ASSERT_TRUE(server.Ready()) << "jackd did not start:\n" << server.Log();
+    JackPortUnderTest port(&server);
+    testsupport::RunFaultMatrixRow(port, GetParam());
+}
+
+const auto byName = [](const ::testing::TestParamInfo<std::string>& info) {
+    return TestName(info.param);
+};
+INSTANTIATE_TEST_SUITE_P(Seconds, JackFaultMatrix, ::testing::ValuesIn(Labels(false)), byName);
+INSTANTIATE_TEST_SUITE_P(Minutes, JackFaultMatrix, ::testing::ValuesIn(Labels(true)), byName);
