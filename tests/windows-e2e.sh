@@ -59,11 +59,18 @@ exec {displayFd}>"$work/display"
 Xvfb -displayfd "$displayFd" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfbPid=$!
 exec {displayFd}>&-
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+# Runs a command every 0.1 s until it succeeds, for at most $1 seconds.
+within() {
+  local seconds=$1
+  shift
+  for _ in $(seq $((seconds * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+within 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=:$(head -n 1 "$work/display")
 
 # --- Wine: a prefix of our own, and its server started by us so we know its PID.
@@ -93,39 +100,21 @@ start_program() {
 # The ids of the top-level windows with exactly this title (X windows in the desktop).
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
 
+# Prints the newest window titled $1 when at least $2 are.
+newest_of_at_least() {
+  local ids
+  ids=$(windows_named "$1")
+  [ "$(printf '%s\n' "$ids" | grep -c .)" -ge "$2" ] && printf '%s\n' "$ids" | tail -n 1
+}
+at_most_named() { [ "$(windows_named "$1" | grep -c .)" -le "$2" ]; }
+log_has() { tr -d '\r' <"$1" | grep -qF -- "$2"; }
+
 # Waits up to $3 seconds until $2 windows are titled $1; prints the newest.
-wait_for_windows() {
-  local title=$1 count=$2 seconds=$3 ids
-  for _ in $(seq $((seconds * 10))); do
-    ids=$(windows_named "$title")
-    if [ "$(printf '%s\n' "$ids" | grep -c .)" -ge "$count" ]; then
-      printf '%s\n' "$ids" | tail -n 1
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-
+wait_for_windows() { within "$3" newest_of_at_least "$1" "$2"; }
 # Waits up to $2 seconds until no more than $3 windows are titled $1.
-wait_for_fewer() {
-  local title=$1 seconds=$2 count=$3
-  for _ in $(seq $((seconds * 10))); do
-    [ "$(windows_named "$title" | grep -c .)" -le "$count" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
+wait_for_fewer() { within "$2" at_most_named "$1" "$3"; }
 # Waits up to $2 seconds for a line containing $3 in log $1.
-wait_for_log() {
-  local log=$1 seconds=$2 text=$3
-  for _ in $(seq $((seconds * 10))); do
-    tr -d '\r' <"$log" | grep -qF -- "$text" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+wait_for_log() { within "$2" log_has "$1" "$3"; }
 
 # True when log $1 holds the given texts in this order, each on a later line.
 in_order() {
@@ -181,12 +170,10 @@ running() {
 # status is 0.
 wait_for_exit() {
   local seconds=$1 pid=${2:-${programPids[-1]}}
-  for _ in $(seq $((seconds * 10))); do
-    running "$pid" || { wait "$pid"; return; }
-    sleep 0.1
-  done
-  return 1
+  within "$seconds" not_running "$pid" || return 1
+  wait "$pid"
 }
+not_running() { ! running "$1"; }
 
 # Closes the main window and waits for the program to end with status 0. Alt+F4 may
 # land on a box of the same caption that is still closing, or be slow to arrive on a
