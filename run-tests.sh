@@ -58,6 +58,24 @@ if [[ $e2e_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
 fi
 [ "$e2e_status" -eq 0 ] || { echo "windows end to end: checks failed"; exit "$e2e_status"; }
 
+# What users download: the installer and the portable zip; the installer installs,
+# opens an .upd file by its association and uninstalls under Wine; screenshots in
+# build/windows-release/installer-screenshots.
+echo "=== windows-release: installer and zip ==="
+cmake --build --preset windows-release --target midi-updater-win-setup midi-updater-win-zip
+ls -l build/windows-release/midi-updater-win-setup-*.exe build/windows-release/midi-updater-win-*.zip
+installer_log=$(mktemp)
+installer_status=0
+tests/windows-installer.sh build/windows-release build/default/Console/midi-updater-cli 2>&1 |
+  tee "$installer_log" || installer_status=$?
+installer_line=$(tail -n 1 "$installer_log")
+rm -f "$installer_log"
+if [[ $installer_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+  passed=$((passed + BASH_REMATCH[1]))
+  failed=$((failed + BASH_REMATCH[2]))
+fi
+[ "$installer_status" -eq 0 ] || { echo "windows installer: checks failed"; exit "$installer_status"; }
+
 # The Debian package as packagers make it: a plain Release build folder, not a preset.
 # (The JACK tests in the presets above start and stop private jackd servers themselves.)
 echo "=== package ==="

@@ -23,69 +23,8 @@ exe=$build/Windows/midi-updater-win-test.exe
 mkdir -p "$shots"
 shots=$(cd "$shots" && pwd)
 
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
-desktop=e2e,800x600
-
-work=$(mktemp -d /tmp/midi-updater-e2e.XXXXXX)
-xvfbPid=""
-serverPid=""
-programPids=()
-
-cleanup() {
-  local pid
-  for pid in "${programPids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  if [ -n "$serverPid" ]; then
-    "$wineserver" -k </dev/null >/dev/null 2>&1 || true
-    kill "$serverPid" 2>/dev/null || true
-    wait "$serverPid" 2>/dev/null || true
-  fi
-  if [ -n "$xvfbPid" ]; then
-    kill "$xvfbPid" 2>/dev/null || true
-    wait "$xvfbPid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 143" TERM INT
-
-passed=0
-failed=0
-pass() { echo "PASS: $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $1"; failed=$((failed + 1)); }
-
-# --- The display: Xvfb picks a free number itself.
-exec {displayFd}>"$work/display"
-Xvfb -displayfd "$displayFd" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfbPid=$!
-exec {displayFd}>&-
-# Runs a command every 0.1 s until it succeeds, for at most $1 seconds.
-within() {
-  local seconds=$1
-  shift
-  for _ in $(seq $((seconds * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-within 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=:$(head -n 1 "$work/display")
-
-# --- Wine: a prefix of our own, and its server started by us so we know its PID.
-export WINEPREFIX=$work/prefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINELOADER=$wine64
-mkdir -p "$WINEPREFIX"
-"$wineserver" -f -p </dev/null >/dev/null 2>&1 &
-serverPid=$!
-timeout 120 "$wine64" wineboot -i </dev/null >/dev/null 2>&1
-
-# A Linux path as the program sees it.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
+source "$(dirname "$0")/wine-desktop.sh"
+wine_desktop_start midi-updater-e2e
 
 # Starts the program with the given arguments in the virtual desktop, output to $1.
 start_program() {
@@ -97,25 +36,6 @@ start_program() {
   programPids+=($!)
 }
 
-# The ids of the top-level windows with exactly this title (X windows in the desktop).
-windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
-
-# Prints the newest window titled $1 when at least $2 are.
-newest_of_at_least() {
-  local ids
-  ids=$(windows_named "$1")
-  [ "$(printf '%s\n' "$ids" | grep -c .)" -ge "$2" ] && printf '%s\n' "$ids" | tail -n 1
-}
-at_most_named() { [ "$(windows_named "$1" | grep -c .)" -le "$2" ]; }
-log_has() { tr -d '\r' <"$1" | grep -qF -- "$2"; }
-
-# Waits up to $3 seconds until $2 windows are titled $1; prints the newest.
-wait_for_windows() { within "$3" newest_of_at_least "$1" "$2"; }
-# Waits up to $2 seconds until no more than $3 windows are titled $1.
-wait_for_fewer() { within "$2" at_most_named "$1" "$3"; }
-# Waits up to $2 seconds for a line containing $3 in log $1.
-wait_for_log() { within "$2" log_has "$1" "$3"; }
-
 # True when log $1 holds the given texts in this order, each on a later line.
 in_order() {
   local log=$1
@@ -123,17 +43,6 @@ in_order() {
   tr -d '\r' <"$log" | awk -v n=$# 'BEGIN { for (i = 1; i <= n; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
     k <= n && index($0, want[k]) { k++ }
     END { if (k <= n) { print "not in the log (in order): " want[k]; exit 1 } }' "$@"
-}
-
-shot() { import -window root "$shots/$1.png"; }
-
-# Presses keys in the window $1 (a box takes Return for its default button).
-keys() {
-  local window=$1
-  shift
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window" || true
-  sleep 0.3 # a box that has just appeared may not have its focus yet
-  xdotool key --clearmodifiers "$@"
 }
 
 # Answers box $1 titled $2 with key $3 until at most $4 windows bear that title (a key
@@ -160,12 +69,6 @@ main_height() {
     sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p'
 }
 
-# A process that ended stays a zombie until waited for.
-running() {
-  local state
-  state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
-}
-
 # Waits up to $1 seconds for the program started last (or process $2) to end; its exit
 # status is 0.
 wait_for_exit() {
@@ -173,7 +76,6 @@ wait_for_exit() {
   within "$seconds" not_running "$pid" || return 1
   wait "$pid"
 }
-not_running() { ! running "$1"; }
 
 # Closes the main window and waits for the program to end with status 0. Alt+F4 may
 # land on a box of the same caption that is still closing, or be slow to arrive on a
@@ -192,9 +94,8 @@ close_and_wait_for_exit() {
 # the next check starts afresh.
 end_programs() {
   local pid
-  for pid in $(pgrep -f 'midi-updater-win-test\.exe' || true); do
-    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
-      kill "$pid" 2>/dev/null || true
+  for pid in $(prefix_processes 'midi-updater-win-test\.exe'); do
+    kill "$pid" 2>/dev/null || true
   done
   for pid in "${programPids[@]}"; do
     wait "$pid" 2>/dev/null || true
