@@ -90,7 +90,7 @@ std::string ReadFile(const std::string& path) {
 int main() {
     testsupport::JackServer server(PERIOD);
     if (!server.Ready()) {
-        std::fprintf(stderr, "jackd did not start:\n%s\n", server.Log().c_str());
+        std::fprintf(stderr, "the JACK server did not start:\n%s\n", server.Log().c_str());
         return 1;
     }
     const std::vector<unsigned char> file = MakeFile();

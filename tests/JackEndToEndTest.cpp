@@ -101,7 +101,7 @@ private:
 class JackEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(server.Ready()) << "jackd did not start:\n" << server.Log();
+        ASSERT_TRUE(server.Ready()) << "the JACK server did not start:\n" << server.Log();
         dir = std::filesystem::temp_directory_path() /
               ("jack-e2e-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());

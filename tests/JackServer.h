@@ -9,6 +9,10 @@ namespace testsupport {
 // private name, so tests running at the same time and the user's server are left
 // alone. Clients of this process find it through JACK_DEFAULT_SERVER, which the
 // constructor sets. Stopped by its PID.
+//
+// When this process runs on PipeWire's libjack (LD_LIBRARY_PATH as `pw-jack` sets it),
+// the server is `pipewire` instead: a dummy driver and no session manager, its socket
+// in a private XDG_RUNTIME_DIR, found through PIPEWIRE_REMOTE; the constructor sets both.
 class JackServer {
 public:
     // Waits up to ten seconds for the server to take clients; Ready() tells.
@@ -22,13 +26,16 @@ public:
     void Stop();
 
     bool Ready() const { return ready; }
+    bool PipeWire() const { return pipeWire; }
     const std::string& Name() const { return name; }
-    std::string Log() const; // what jackd printed
+    std::string Log() const; // what the server printed
 
 private:
     pid_t pid = -1;
     std::string name;
     std::string logPath;
+    std::string runtimeDir; // PipeWire's
+    bool pipeWire = false;
     bool ready = false;
 };
 
