@@ -15,7 +15,8 @@ namespace testsupport {
 // in a private XDG_RUNTIME_DIR, found through PIPEWIRE_REMOTE; the constructor sets both.
 class JackServer {
 public:
-    // Waits up to ten seconds for the server to take clients; Ready() tells.
+    // Waits up to ten seconds for the server to take clients; Ready() tells. PipeWire
+    // runs at least 1024 frames a period.
     explicit JackServer(unsigned int periodFrames = 256);
     ~JackServer();
     JackServer(const JackServer&) = delete;
@@ -27,6 +28,7 @@ public:
 
     bool Ready() const { return ready; }
     bool PipeWire() const { return pipeWire; }
+    unsigned int Period() const { return period; } // frames at 48 kHz
     const std::string& Name() const { return name; }
     std::string Log() const; // what the server printed
 
@@ -36,6 +38,7 @@ private:
     std::string logPath;
     std::string runtimeDir; // PipeWire's
     bool pipeWire = false;
+    unsigned int period = 0;
     bool ready = false;
 };
 
