@@ -5,7 +5,7 @@
 // mandates (portion pauses and status polling), the sending process's processor time
 // against the wall, and the device's first-to-last-byte rate; the targets are 5 % each.
 // Run under `pw-jack`, the same goes through PipeWire's JACK layer and a private
-// `pipewire` (at its least period, 1024 frames).
+// `pipewire` with the same period. An argument sets the period in frames.
 
 #include "Linux/JackMidiPort.h"
 #include "MidiUpdateLib/OS.h"
@@ -16,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
@@ -89,8 +90,9 @@ std::string ReadFile(const std::string& path) {
 
 } // namespace
 
-int main() {
-    testsupport::JackServer server(PERIOD);
+int main(int argc, char** argv) {
+    const unsigned int period = argc > 1 ? static_cast<unsigned int>(std::atoi(argv[1])) : PERIOD;
+    testsupport::JackServer server(period);
     if (!server.Ready()) {
         std::fprintf(stderr, "the JACK server did not start:\n%s\n", server.Log().c_str());
         return 1;

@@ -68,8 +68,8 @@ JackServer::JackServer(unsigned int periodFrames) : pipeWire(OnPipeWire()) {
     // PipeWire does not wait for a late client as jackd does (--timeout below): at 256
     // frames (5 ms) a client that the loaded machine ran late lost its cycles' events;
     // 1024 (21 ms, a desktop's usual period) carried 1 MiB intact beside two busy loops.
-    if (pipeWire && periodFrames < 1024)
-        periodFrames = 1024;
+    if (periodFrames == 0)
+        periodFrames = pipeWire ? 1024 : 256;
     period = periodFrames;
     name = "midi-updater-test-" + std::to_string(getpid());
     logPath = "/tmp/" + name + ".log";

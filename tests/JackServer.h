@@ -15,9 +15,9 @@ namespace testsupport {
 // in a private XDG_RUNTIME_DIR, found through PIPEWIRE_REMOTE; the constructor sets both.
 class JackServer {
 public:
-    // Waits up to ten seconds for the server to take clients; Ready() tells. PipeWire
-    // runs at least 1024 frames a period.
-    explicit JackServer(unsigned int periodFrames = 256);
+    // Waits up to ten seconds for the server to take clients; Ready() tells. Without a
+    // period: 256 frames for jackd, 1024 for PipeWire.
+    explicit JackServer(unsigned int periodFrames = 0);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
