@@ -16,7 +16,7 @@ namespace testsupport {
 class JackServer {
 public:
     // Waits up to ten seconds for the server to take clients; Ready() tells. Without a
-    // period: 256 frames for jackd, 1024 for PipeWire.
+    // period: 256 frames for jackd, 2048 for PipeWire.
     explicit JackServer(unsigned int periodFrames = 0);
     ~JackServer();
     JackServer(const JackServer&) = delete;
