@@ -23,6 +23,7 @@ exe=$build/Windows/midi-updater-win-test.exe
 mkdir -p "$shots"
 shots=$(cd "$shots" && pwd)
 
+# shellcheck source=tests/wine-desktop.sh
 source "$(dirname "$0")/wine-desktop.sh"
 wine_desktop_start midi-updater-e2e
 

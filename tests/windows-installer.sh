@@ -22,6 +22,7 @@ setup=$(ls "$build"/midi-updater-win-setup-*.exe 2>/dev/null | head -n 1)
 mkdir -p "$shots"
 shots=$(cd "$shots" && pwd)
 
+# shellcheck source=tests/wine-desktop.sh
 source "$(dirname "$0")/wine-desktop.sh"
 
 version=$(basename "$setup" .exe)

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # Sourced by the checks that drive Windows programs under Wine on a virtual X display:
 # a work folder, Xvfb, a Wine prefix and server of their own (stopped by PID on exit),
 # the pass/fail count and the helpers that wait for windows and take screenshots.
