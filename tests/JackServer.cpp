@@ -75,7 +75,6 @@ JackServer::JackServer(unsigned int periodFrames) : pipeWire(OnPipeWire()) {
     name = "midi-updater-test-" + std::to_string(getpid());
     logPath = "/tmp/" + name + ".log";
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-    std::string configPath;
     if (pipeWire) {
         runtimeDir = "/tmp/" + name + ".pipewire";
         std::error_code error;
@@ -87,9 +86,16 @@ JackServer::JackServer(unsigned int periodFrames) : pipeWire(OnPipeWire()) {
         setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
         setenv("PIPEWIRE_REMOTE", name.c_str(), 1);
     }
-    const std::string period = std::to_string(periodFrames);
+    Start();
+}
+
+bool JackServer::Start() {
+    if (pid > 0)
+        return ready;
+    ready = false;
+    const std::string period = std::to_string(this->period);
     // The dummy driver sleeps this long between cycles whatever the period: a period's time.
-    const std::string wait = std::to_string(periodFrames * 1000000ull / 48000);
+    const std::string wait = std::to_string(this->period * 1000000ull / 48000);
     // Servers that start at the same moment now and then leave a client of one unable to
     // attach its shared memory (status 0x21), so tests start theirs one at a time.
     const int startLock =
@@ -132,10 +138,16 @@ JackServer::JackServer(unsigned int periodFrames) : pipeWire(OnPipeWire()) {
     }
     if (startLock >= 0)
         close(startLock);
+    return ready;
 }
 
 JackServer::~JackServer() {
     Stop();
+    std::remove(logPath.c_str());
+    if (!runtimeDir.empty()) {
+        std::error_code error;
+        std::filesystem::remove_all(runtimeDir, error);
+    }
 }
 
 void JackServer::Stop() {
@@ -152,11 +164,6 @@ void JackServer::Stop() {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-    }
-    std::remove(logPath.c_str());
-    if (!runtimeDir.empty()) {
-        std::error_code error;
-        std::filesystem::remove_all(runtimeDir, error);
     }
     // Clients that outlived the server (tests that stop it) leave their semaphores. The
     // server's files carry its name then '_': another test's server, whose process id

@@ -25,6 +25,8 @@ public:
     // Stops the server now (the destructor does it otherwise); only the thread that
     // owns the object, or one that ends the process right after, may call it.
     void Stop();
+    // Starts a stopped server again under the same name, as a user restarts theirs.
+    bool Start();
 
     bool Ready() const { return ready; }
     bool PipeWire() const { return pipeWire; }
@@ -37,6 +39,7 @@ private:
     std::string name;
     std::string logPath;
     std::string runtimeDir; // PipeWire's
+    std::string configPath; // PipeWire's
     bool pipeWire = false;
     unsigned int period = 0;
     bool ready = false;
