@@ -8,6 +8,7 @@
 #include "MidiUpdateLib/Update.h"
 #include "MidiUpdateLib/Version.h"
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ public:
     // What the sender decided, after Send returns; nothing the user sees depends on it.
     virtual void TransferEnded(TransferVerdict /*verdict*/) {}
 };
+
+// Opens the update file for reading in binary mode. One that cannot be opened throws
+// ParseError "cannot open PATH (the system's reason)", as the console says it.
+void OpenUpdateFile(std::ifstream& stream, const std::string& path);
 
 // Runs one job to its end on the calling thread. Never lets an exception escape: a
 // failure destroys what the job made (the port first closes the device), then goes to

@@ -46,7 +46,8 @@ bool StartWorker(const char* path) {
 }
 
 void LoadAndStart(HWND owner, const char* path) {
-    std::ifstream stream(path, std::ios::in | std::ios::binary);
+    std::ifstream stream;
+    OpenUpdateFile(stream, path);
     Update update(stream);
     if (!update.message.empty()) {
         const std::string text = update.message + "\nClick OK to start.";
