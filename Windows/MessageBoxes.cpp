@@ -2,6 +2,7 @@
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
+#include "Windows/DisplayText.h"
 
 #include <string>
 #include <vector>
@@ -112,7 +113,7 @@ int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type)
     Trace("Message box \"%s\":\n", caption);
     for (const std::string& line : Split(text, '\n'))
         Trace("  %s\n", line.c_str());
-    return MessageBoxA(owner, text, caption, type);
+    return MessageBoxA(owner, DisplayText(text).c_str(), DisplayText(caption).c_str(), type);
 }
 
 int CenteredMessageBox(HWND owner, const char* text, const char* caption, UINT type,

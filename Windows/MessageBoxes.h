@@ -13,7 +13,7 @@ struct ButtonLabel {
 };
 
 // MessageBoxA that writes the box's caption and text to the log first, so a log shows
-// what the user was asked.
+// what the user was asked; the box shows them as DisplayText reads them.
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type);
 
 // ShowMessageBox, with the box centred over `owner` (kept on the desktop) and its

@@ -1,13 +1,14 @@
 #include "Windows/ProgressDisplay.h"
 
 #include "Windows/AppState.h"
+#include "Windows/DisplayText.h"
 #include "Windows/MainWindow.h"
 #include "Windows/MessageBoxes.h"
 #include "Windows/WindowMessages.h"
 
 #include <commctrl.h>
 
-#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -23,19 +24,20 @@ void OnProgress(WPARAM wParam, LPARAM lParam) {
     const int position = static_cast<int>(wParam);
     if (position >= 0)
         SendMessageA(app.progressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    if (PostedText text = TakeText(lParam)) {
-        char line[256];
-        std::snprintf(line, sizeof line, " Updating: %s", text.get());
-        SetWindowTextA(app.statusLine, line);
-    }
+    if (PostedText text = TakeText(lParam))
+        SetWindowTextA(app.statusLine,
+                       DisplayText(std::string(" Updating: ") + text.get(), 256).c_str());
 }
 
 void OnError(LPARAM lParam) {
     PostedText text = TakeText(lParam);
-    char box[1024];
-    std::snprintf(box, sizeof box, "The update failed for the following reason:\n\n%s",
-                  text ? text.get() : "");
-    CenteredMessageBox(app.mainWindow, box, app.title, MB_ICONERROR);
+    std::string box =
+        std::string("The update failed for the following reason:\n\n") + (text ? text.get() : "");
+    // The box's buffer is 1024 bytes: a longer text is cut between characters (and only
+    // then logged as shown, not as it came).
+    if (box.size() >= 1024)
+        box = DisplayText(box, 1024);
+    CenteredMessageBox(app.mainWindow, box.c_str(), app.title, MB_ICONERROR);
 }
 
 void OnTick() {
@@ -49,9 +51,8 @@ void OnTick() {
 void OnCompleted(LPARAM lParam) {
     PostedText text = TakeText(lParam);
     const char* completion = text ? text.get() : "";
-    char line[512];
-    std::snprintf(line, sizeof line, " Completed: %s", completion);
-    SetWindowTextA(app.statusLine, line);
+    SetWindowTextA(app.statusLine,
+                   DisplayText(std::string(" Completed: ") + completion, 512).c_str());
     ShowMessageBox(app.mainWindow, completion, app.title, MB_ICONINFORMATION);
 }
 
@@ -80,7 +81,7 @@ bool HandleProgressMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return true;
     case WM_UPDATE_PRODUCT:
         if (PostedText text = TakeText(lParam))
-            SetWindowTextA(app.productLine, text.get());
+            SetWindowTextA(app.productLine, DisplayText(text.get()).c_str());
         return true;
     case WM_UPDATE_TICK:
         OnTick();

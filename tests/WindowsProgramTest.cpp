@@ -1,5 +1,6 @@
 #include "MidiUpdateLib/VirtualClock.h"
 #include "Windows/CommandLine.h"
+#include "Windows/DisplayText.h"
 #include "Windows/MessageBoxes.h"
 #include "Windows/ProgressDisplay.h"
 #include "Windows/WindowsJobHost.h"
@@ -35,6 +36,46 @@ TEST(WindowsProgram, CommandLinePath) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(CommandLinePath(row.commandLine), row.path) << row.label;
+}
+
+// UTF-8 as it is, anything else in the legacy code page; cut between characters.
+TEST(WindowsProgram, DisplayText) {
+    const struct {
+        const char* label;
+        std::string bytes;
+        UINT target;
+        std::size_t bufferSize;
+        std::string shown;
+    } rows[] = {
+        {"ASCII", "Example Synth", CP_UTF8, 0, "Example Synth"},
+        {"UTF-8 stays",
+         "Gr\xC3\xB6\xC3\x9F"
+         "e \xE5\x9B\xBA",
+         CP_UTF8, 0,
+         "Gr\xC3\xB6\xC3\x9F"
+         "e \xE5\x9B\xBA"},
+        {"cp1252 read as cp1252",
+         "Gr\xF6\xDF"
+         "e \x80",
+         CP_UTF8, 0,
+         "Gr\xC3\xB6\xC3\x9F"
+         "e \xE2\x82\xAC"},
+        {"a cut UTF-8 sequence is not UTF-8", "\xE5\x9B", CP_UTF8, 0, "\xC3\xA5\xE2\x80\xBA"},
+        {"UTF-8 for an A function in cp1252",
+         "Gr\xC3\xB6\xC3\x9F"
+         "e",
+         1252, 0,
+         "Gr\xF6\xDF"
+         "e"},
+        {"cut before a character that does not fit", "ab\xE5\x9B\xBA", CP_UTF8, 5, "ab"},
+        {"a character that fits with the terminator", "ab\xE5\x9B\xBA", CP_UTF8, 6,
+         "ab\xE5\x9B\xBA"},
+        {"a surrogate pair is one character", "a\xF0\x9F\x8E\xB9", CP_UTF8, 5, "a"},
+        {"empty", "", CP_UTF8, 0, ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DisplayTextIn(row.bytes, 1252, row.target, row.bufferSize), row.shown)
+            << row.label;
 }
 
 TEST(WindowsProgram, BarPositions) {
