@@ -15,6 +15,7 @@ struct AppState {
     HWND statusLine = nullptr;
     HWND productLine = nullptr;
     HBITMAP header = nullptr; // may be absent
+    bool created = false;     // WM_CREATE has laid the rows out
 
     int rowHeight = 0;
     int windowWidth = 0;
@@ -29,7 +30,9 @@ struct AppState {
     std::atomic<bool> indeterminate{false};
     int animationPosition = 0; // 0 to 100
 
-    char path[MAX_PATH] = {};
+    // A path of MAX_PATH - 1 characters, each up to 3 bytes in UTF-8 (the A functions'
+    // code page under the manifest).
+    char path[3 * MAX_PATH] = {};
     char title[128] = {};
     char copyright[128] = {};
 };

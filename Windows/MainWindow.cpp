@@ -1,5 +1,6 @@
 #include "Windows/MainWindow.h"
 
+#include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/Version.h"
 #include "Windows/AppState.h"
 #include "Windows/HeaderImage.h"
@@ -30,6 +31,29 @@ HWND CreateRow(const char* className, DWORD style, int row, int clientWidth, int
     return CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, 0,
                            clientHeight + row * app.rowHeight, clientWidth, app.rowHeight,
                            app.mainWindow, nullptr, app.instance, nullptr);
+}
+
+// A path a second start handed over while a box or dialog was up (or before the window
+// was made): it waits, as the user has yet to finish with what is open. Latest wins.
+std::string waitingPath;
+
+// Posted when nothing modal is open any more; lParam for IDM_OPEN.
+const LPARAM openWaitingPath = 2;
+
+void OpenWaitingPathLater() {
+    if (!waitingPath.empty() && app.mainWindow)
+        PostMessageA(app.mainWindow, WM_COMMAND, IDM_OPEN, openWaitingPath);
+}
+
+void OpenWaitingPath(HWND window) {
+    if (waitingPath.empty() || ModalUiOpen() || !app.created)
+        return;
+    std::string path;
+    path.swap(waitingPath);
+    if (app.busy || app.starting)
+        return; // the user chose a file meanwhile: the second one is ignored, as while busy
+    if (KeepPathToOpen(path))
+        StartUpdate(window, app.path);
 }
 
 void OnCreate(HWND window) {
@@ -77,6 +101,9 @@ void OnCreate(HWND window) {
     SetWindowPos(window, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
     SetBusyLayout(0);
+    app.created = true;
+    SetModalUiClosedHandler(OpenWaitingPathLater);
+    OpenWaitingPathLater();
 }
 
 void OnPaint(HWND window) {
@@ -89,12 +116,18 @@ void OnPaint(HWND window) {
         BitBlt(target, 0, 0, header.bmWidth, header.bmHeight, memory, 0, 0, SRCCOPY);
         SelectObject(memory, previous);
         DeleteDC(memory);
+    } else {
+        // Nothing erases the background (the header covers it), so without a header the
+        // area would keep whatever was on the screen.
+        FillRect(target, &paint.rcPaint, GetSysColorBrush(COLOR_WINDOW));
     }
     EndPaint(window, &paint);
 }
 
 void ChooseFile(HWND window) {
     app.path[0] = '\0';
+    // Its own buffer: nothing else may write into it while the dialog is up.
+    char chosen[sizeof app.path] = {};
     OPENFILENAMEA choice = {};
     choice.lStructSize = sizeof choice;
     choice.hwndOwner = window;
@@ -103,20 +136,41 @@ void ChooseFile(HWND window) {
                          "SysEx file (*.syx)\0*.syx\0"
                          "All files\0*\0";
     choice.nFilterIndex = 1;
-    choice.lpstrFile = app.path;
-    choice.nMaxFile = sizeof app.path;
-    if (GetOpenFileNameA(&choice))
-        StartUpdate(window, app.path);
+    choice.lpstrFile = chosen;
+    choice.nMaxFile = sizeof chosen;
+    BOOL picked = FALSE;
+    DWORD error = 0;
+    {
+        ModalScope dialog;
+        picked = GetOpenFileNameA(&choice);
+        error = picked ? 0 : CommDlgExtendedError();
+    }
+    if (picked) {
+        if (KeepPathToOpen(chosen))
+            StartUpdate(window, app.path);
+    } else if (error == FNERR_BUFFERTOOSMALL) {
+        RefusePathTooLong();
+    } else if (error != 0) {
+        Trace("GetOpenFileNameA failed: 0x%lx\n", static_cast<unsigned long>(error));
+    }
 }
 
 void OnDropFiles(HWND window, HDROP drop) {
     const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT index = 0; index < count; ++index) {
-        char name[MAX_PATH] = {};
-        if (DragQueryFileA(drop, index, name, sizeof name) && name[0]) {
-            StartUpdate(window, name);
-            break;
-        }
+        // Asked for its length first: a fixed buffer would cut a long name silently.
+        const UINT length = DragQueryFileA(drop, index, nullptr, 0);
+        if (length == 0)
+            continue;
+        std::string name(length + 1, '\0');
+        name.resize(DragQueryFileA(drop, index, &name[0], length + 1));
+        if (name.empty())
+            continue;
+        if (PathFits(name))
+            StartUpdate(window, name.c_str());
+        else
+            RefusePathTooLong();
+        break;
     }
     DragFinish(drop);
 }
@@ -128,6 +182,12 @@ LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data) {
     if (app.busy || app.starting)
         return TRUE; // a second file during an update is ignored, as a drop would be
     const char* text = static_cast<const char*>(data->lpData);
+    if (ModalUiOpen() || !app.created) {
+        waitingPath.assign(text, ::strnlen(text, data->cbData));
+        if (!ModalUiOpen())
+            OpenWaitingPathLater();
+        return TRUE;
+    }
     // Taken even when too long to keep: refused, the second start would open a window of
     // its own to say so.
     if (KeepPathToOpen(std::string(text, ::strnlen(text, data->cbData))))
@@ -139,6 +199,10 @@ LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data) {
 void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     switch (LOWORD(wParam)) {
     case IDM_OPEN:
+        if (lParam == openWaitingPath) {
+            OpenWaitingPath(window);
+            break;
+        }
         if (app.busy || app.starting)
             break;
         if (lParam == 1)

@@ -6,6 +6,19 @@
 
 #include <initializer_list>
 
+// Marks a box or dialog open on the window thread for its lifetime. Their message loops
+// deliver what another program sends the window, which must then wait until none is open.
+class ModalScope {
+public:
+    ModalScope();
+    ~ModalScope();
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+};
+bool ModalUiOpen();
+// Called on the window thread whenever the last box or dialog has closed.
+void SetModalUiClosedHandler(void (*handler)());
+
 // A button of a box shown under another label ("Close" on IDYES).
 struct ButtonLabel {
     int id;

@@ -86,12 +86,25 @@ void StartUpdate(HWND owner, const char* path) {
     }
 }
 
+void RefusePathTooLong() {
+    MainWindowPost window;
+    PostFailure(window, JobFailure::StdException,
+                "The file's path is longer than " + std::to_string(maxPathCharacters) +
+                    " characters.");
+}
+
+bool PathFits(const std::string& path) {
+    if (path.size() >= sizeof app.path)
+        return false;
+    // Windows counts a path's characters in UTF-16.
+    const int characters =
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    return static_cast<std::size_t>(characters) <= maxPathCharacters;
+}
+
 bool KeepPathToOpen(const std::string& path) {
-    if (path.size() >= sizeof app.path) {
-        MainWindowPost window;
-        PostFailure(window, JobFailure::StdException,
-                    "The file's path is longer than " + std::to_string(sizeof app.path - 1) +
-                        " characters.");
+    if (!PathFits(path)) {
+        RefusePathTooLong();
         return false;
     }
     std::memcpy(app.path, path.c_str(), path.size() + 1);

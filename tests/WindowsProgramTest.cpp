@@ -1,6 +1,7 @@
 #include "MidiUpdateLib/VirtualClock.h"
 #include "Windows/CommandLine.h"
 #include "Windows/DisplayText.h"
+#include "Windows/HeaderImage.h"
 #include "Windows/MessageBoxes.h"
 #include "Windows/ProgressDisplay.h"
 #include "Windows/WindowsJobHost.h"
@@ -76,6 +77,51 @@ TEST(WindowsProgram, DisplayText) {
     for (const auto& row : rows)
         EXPECT_EQ(DisplayTextIn(row.bytes, 1252, row.target, row.bufferSize), row.shown)
             << row.label;
+}
+
+// An image's size read from its file's header, so a huge one is never decoded.
+TEST(WindowsProgram, HeaderImageSizes) {
+    const struct {
+        const char* label;
+        Bytes bytes;
+        bool known;
+        unsigned long width, height;
+        bool tooLarge;
+    } rows[] = {
+        {"PNG header-sized",
+         testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00 01 F4 00 00 00 C8"), true,
+         500, 200, false},
+        {"PNG 20000 x 20000",
+         testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00 4E 20 00 00 4E 20"), true,
+         20000, 20000, true},
+        {"PNG 4096 x 4096, the largest",
+         testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00 10 00 00 00 10 00"), true,
+         4096, 4096, false},
+        {"PNG cut in its header", testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00"),
+         false, 0, 0, false},
+        {"GIF 1 x 5000", testsupport::Hex("'GIF89a' 01 00 88 13"), true, 1, 5000, true},
+        {"BMP top-down",
+         testsupport::Hex("'BM' 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                          "80 02 00 00 88 FF FF FF"),
+         true, 640, 120, false},
+        {"JPEG: size in the frame after other segments",
+         testsupport::Hex("FF D8 FF E0 00 04 00 00 FF C0 00 0B 08 4E 20 27 10 01 01 11 00"), true,
+         10000, 20000, true},
+        {"JPEG without a frame", testsupport::Hex("FF D8 FF E0 00 04 00 00 FF D9 00 00 00 00 00"),
+         false, 0, 0, false},
+        {"not an image", testsupport::Hex("00 01 02 03"), false, 0, 0, false},
+    };
+    for (const auto& row : rows) {
+        unsigned long width = 0;
+        unsigned long height = 0;
+        EXPECT_EQ(ImageFileSize(row.bytes.data(), row.bytes.size(), width, height), row.known)
+            << row.label;
+        if (row.known) {
+            EXPECT_EQ(width, row.width) << row.label;
+            EXPECT_EQ(height, row.height) << row.label;
+        }
+        EXPECT_EQ(ImageTooLarge(row.bytes.data(), row.bytes.size()), row.tooLarge) << row.label;
+    }
 }
 
 TEST(WindowsProgram, BarPositions) {
