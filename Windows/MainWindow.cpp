@@ -184,6 +184,7 @@ LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data) {
     const char* text = static_cast<const char*>(data->lpData);
     if (ModalUiOpen() || !app.created) {
         waitingPath.assign(text, ::strnlen(text, data->cbData));
+        Trace("Handed over while a box or dialog is up: %s\n", waitingPath.c_str());
         if (!ModalUiOpen())
             OpenWaitingPathLater();
         return TRUE;

@@ -36,8 +36,11 @@ bool HandOverToRunningProgram(const std::string& path) {
     for (int attempt = 0; attempt < handOverAttempts; ++attempt) {
         HWND running = FindWindowA(mainWindowClass, nullptr);
         if (running) {
-            // Its message box, if one is up, so the user sees what it waits for.
-            SetForegroundWindow(GetLastActivePopup(running));
+            // Its message box, if one is up, so the user sees what it waits for. Not a
+            // window still being made (hidden): Wine then leaves no window the input.
+            HWND popup = GetLastActivePopup(running);
+            if (IsWindowVisible(popup))
+                SetForegroundWindow(popup);
             if (path.empty())
                 return true;
             COPYDATASTRUCT data = {};
