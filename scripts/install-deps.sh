@@ -11,7 +11,7 @@ packages=(
   fonts-dejavu-core x11-utils
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
-  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core procps
+  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core fonts-wqy-microhei procps
 )
 
 missing=()

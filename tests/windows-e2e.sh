@@ -73,6 +73,9 @@ within() {
 within 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=:$(head -n 1 "$work/display")
 
+# A Linux path as the program sees it.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
 # --- Wine: a prefix of our own, and its server started by us so we know its PID.
 export WINEPREFIX=$work/prefix
 export WINEARCH=win64
@@ -83,9 +86,17 @@ mkdir -p "$WINEPREFIX"
 "$wineserver" -f -p </dev/null >/dev/null 2>&1 &
 serverPid=$!
 timeout 120 "$wine64" wineboot -i </dev/null >/dev/null 2>&1
+# Wine draws CJK text only through a linked font, as a Chinese or Japanese Windows links
+# its own (fonts-wqy-microhei).
+printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n' \
+  >"$work/fontlink.reg"
+for face in "Tahoma" "MS Sans Serif" "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
+  printf '"%s"=hex(7):%s\n' "$face" \
+    "$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')" \
+    >>"$work/fontlink.reg"
+done
+timeout 60 "$wine64" regedit /S "$(winpath "$work/fontlink.reg")" </dev/null >/dev/null 2>&1 || true
 
-# A Linux path as the program sees it.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Starts the program ($program, else the test build) with the given arguments in the
 # virtual desktop, output to $1.
