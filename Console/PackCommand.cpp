@@ -1,5 +1,7 @@
 #include "Console/Commands.h"
+#include "Console/Files.h"
 #include "Console/SysExContent.h"
+#include "Console/UpdateSummary.h"
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
@@ -74,7 +76,7 @@ struct FileId {
 // character device such as /dev/zero would never end.
 std::vector<unsigned char> ReadInputFile(const std::string& option, const std::string& path,
                                          std::vector<FileId>& inputs) {
-    const std::string what = option + " '" + path + "'";
+    const std::string what = option + " '" + PathText(path) + "'";
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw UsageError(what + ": cannot open (" + std::strerror(errno) + ")");
@@ -110,7 +112,9 @@ std::vector<unsigned char> ReadInputFile(const std::string& option, const std::s
     }
 }
 
-// "FILE" or "FILE@DELAY_MS". An '@' followed by anything but digits belongs to the name.
+// "FILE" or "FILE@DELAY_MS". An '@' followed by what is not a number belongs to the
+// name, as does any '@' of a file that exists under the whole name; what looks like a
+// number but is not a pause ("@-1", "@1e3") is refused rather than taken for a name.
 void SplitPortion(const std::string& value, std::string& path, unsigned int& delay) {
     path = value;
     delay = 0;
@@ -118,13 +122,17 @@ void SplitPortion(const std::string& value, std::string& path, unsigned int& del
     if (at == std::string::npos || at + 1 == value.size())
         return;
     const std::string digits = value.substr(at + 1);
-    if (digits.find_first_not_of("0123456789") != std::string::npos)
+    const bool number = digits.find_first_not_of("0123456789") == std::string::npos;
+    std::error_code error;
+    if (!number && (std::string("+-.0123456789").find(digits[0]) == std::string::npos ||
+                    std::filesystem::exists(value, error)))
         return;
-    unsigned long long number = 0;
-    if (!ParseDecimal(digits, 0xFFFFFFFFull, number))
-        throw UsageError("--portion '" + value + "': the delay must be at most 4294967295 ms");
+    unsigned long long milliseconds = 0;
+    if (!number || !ParseDecimal(digits, 0xFFFFFFFFull, milliseconds))
+        throw UsageError("--portion '" + PathText(value) + "': the pause must be a whole number " +
+                         "of milliseconds, at most 4294967295, not '" + PathText(digits) + "'");
     path = value.substr(0, at);
-    delay = static_cast<unsigned int>(number);
+    delay = static_cast<unsigned int>(milliseconds);
 }
 
 void CheckMacPorts(const std::string& text) {
@@ -214,6 +222,10 @@ std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostr
             // The updater counts the bytes it sends in 32 bits.
             if (total > maxBlock)
                 throw UsageError("--portion: all portions together must be less than 4 GiB");
+            // A pause meant in seconds or minutes but written in milliseconds.
+            if (delay > 24u * 60 * 60 * 1000)
+                err << "warning: --portion '" << PathText(path) << "': a pause of " << delay
+                    << " ms is more than a day\n";
             AddSysExPortion(file, sysEx, delay);
             break;
         }
@@ -241,21 +253,6 @@ std::filesystem::path ThroughLinks(std::filesystem::path path) {
         path = target.is_absolute() ? target : path.parent_path() / target;
     }
     return path;
-}
-
-bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
-    const unsigned char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = write(fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Never destroys anything: the output may not be an input, nor anything but a regular
@@ -294,8 +291,8 @@ bool WriteWhole(const std::string& output, const std::vector<unsigned char>& byt
         error = std::strerror(errno);
         return false;
     }
-    bool written = WriteAll(fd, bytes) && (!exists || fchmod(fd, existing.st_mode & 07777) == 0) &&
-                   fsync(fd) == 0;
+    bool written = WriteAll(fd, bytes.data(), bytes.size()) &&
+                   (!exists || fchmod(fd, existing.st_mode & 07777) == 0) && fsync(fd) == 0;
     const int writeError = errno;
     written = close(fd) == 0 && written;
     if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
@@ -397,7 +394,7 @@ int Pack(const PackRequest& request, std::ostream& out, std::ostream& err) {
         bool written = false;
         if (&out == &std::cout) {
             out.flush();
-            written = WriteAll(STDOUT_FILENO, file);
+            written = WriteAll(STDOUT_FILENO, file.data(), file.size());
         } else {
             written = static_cast<bool>(out.write(reinterpret_cast<const char*>(file.data()),
                                                   static_cast<std::streamsize>(file.size()))
@@ -410,9 +407,9 @@ int Pack(const PackRequest& request, std::ostream& out, std::ostream& err) {
     }
     if (!error.empty()) {
         if (usage)
-            err << "-o '" << request.output << "' " << error << '\n';
+            err << "-o '" << PathText(request.output) << "' " << error << '\n';
         else
-            err << "-o '" << request.output << "': cannot write (" << error << ")\n";
+            err << "-o '" << PathText(request.output) << "': cannot write (" << error << ")\n";
         return usage ? exitUsage : exitRejected;
     }
     if (!request.quiet)

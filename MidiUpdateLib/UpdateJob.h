@@ -32,6 +32,8 @@ public:
     virtual void Log(const std::string& line) = 0;
     // What the sender decided, after Send returns; nothing the user sees depends on it.
     virtual void TransferEnded(TransferVerdict /*verdict*/) {}
+    // Before the verdict, for each portion some bytes of which did not reach the device.
+    virtual void PortionUndelivered(unsigned int /*portion*/, unsigned long long /*bytes*/) {}
 };
 
 // Opens the update file for reading in binary mode. One that cannot be opened throws
