@@ -345,6 +345,7 @@ end_programs
 # answers it, and checks that the window is as it was while idle.
 refused() {
   local path=${1%%$'\t'*} reason=${1#*$'\t'} from=$2 box
+  reason=${reason//"$path"/$(winpath "$path")} # a reason that names the file
   box=$(wait_for_windows "MIDI Updater" 2 30) || { echo "no error box"; return 1; }
   [ -n "$idleHeight" ] || idleHeight=$(main_height)
   shot "2-refused-$(basename "$path" .upd)"
