@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
   nsis pipewire pipewire-bin pipewire-jack
-  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core procps
+  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core fonts-wqy-microhei procps
 )
 
 missing=()

@@ -26,13 +26,24 @@ shots=$(cd "$shots" && pwd)
 # shellcheck source=tests/wine-desktop.sh
 source "$(dirname "$0")/wine-desktop.sh"
 wine_desktop_start midi-updater-e2e
+# Wine draws CJK text only through a linked font, as a Chinese or Japanese Windows links
+# its own (fonts-wqy-microhei).
+printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n' \
+  >"$work/fontlink.reg"
+for face in "Tahoma" "MS Sans Serif" "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
+  printf '"%s"=hex(7):%s\n' "$face" \
+    "$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')" \
+    >>"$work/fontlink.reg"
+done
+timeout 60 "$wine64" regedit /S "$(winpath "$work/fontlink.reg")" </dev/null >/dev/null 2>&1 || true
 
-# Starts the program with the given arguments in the virtual desktop, output to $1.
+# Starts the program ($program, else the test build) with the given arguments in the
+# virtual desktop, output to $1.
 start_program() {
   local log=$1
   shift
   # Generous: a check with a whole update and its boxes takes minutes on a loaded machine.
-  timeout 600 "$wine64" explorer "/desktop=$desktop" "$(winpath "$exe")" "$@" \
+  timeout 600 "$wine64" explorer "/desktop=$desktop" "$(winpath "${program:-$exe}")" "$@" \
     </dev/null >"$log" 2>"$log.err" &
   programPids+=($!)
 }
@@ -70,6 +81,17 @@ main_height() {
     sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p'
 }
 
+# The largest peak resident size (kB) of the processes whose command line matches $1 and
+# the test program's name (the program itself, and Wine's processes that started it).
+peak_memory() {
+  local pid peak=0 kb
+  for pid in $(pgrep -f "$1.midi-updater-win(-test)?\\.exe" || true); do
+    kb=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$pid/status" 2>/dev/null || true)
+    [ -n "$kb" ] && [ "$kb" -gt "$peak" ] && peak=$kb
+  done
+  echo "$peak kB"
+}
+
 # Waits up to $1 seconds for the program started last (or process $2) to end; its exit
 # status is 0.
 wait_for_exit() {
@@ -95,7 +117,7 @@ close_and_wait_for_exit() {
 # the next check starts afresh.
 end_programs() {
   local pid
-  for pid in $(prefix_processes 'midi-updater-win-test\.exe'); do
+  for pid in $(prefix_processes 'midi-updater-win(-test)?\.exe'); do
     kill "$pid" 2>/dev/null || true
   done
   for pid in "${programPids[@]}"; do
@@ -224,6 +246,7 @@ end_programs
 # answers it, and checks that the window is as it was while idle.
 refused() {
   local path=${1%%$'\t'*} reason=${1#*$'\t'} from=$2 box
+  reason=${reason//"$path"/$(winpath "$path")} # a reason that names the file
   box=$(wait_for_windows "MIDI Updater" 2 30) || { echo "no error box"; return 1; }
   [ -n "$idleHeight" ] || idleHeight=$(main_height)
   shot "2-refused-$(basename "$path" .upd)"
@@ -343,6 +366,255 @@ else
   fail "a raw SysEx file, then closing while busy (log: $log3)"
   tr -d '\r' <"$log3" | tail -n 30
 fi
+
+# --- 4. Without Header.png: its box, and a second start's path handed over while that box
+# is up (the window is still being made) waits for it; then an update from a folder and
+# with texts outside any one code page, a missing file, and a file in cp1252.
+noHeader="$work/no header"
+mkdir -p "$noHeader"
+cp "$exe" "$noHeader/"
+unicodeFile="$work/Прошивка 固件 ✓/Größe 固件 Synth 1.05.upd"
+mkdir -p "$(dirname "$unicodeFile")"
+"$cli" pack -q -o "$unicodeFile" --product "Größe 固件 Synth" --version 1.05 \
+  --message $'Прошивка 1.05 für „Größe 固件 Synth“ ✓\nKeep the device powered.' \
+  --windows-params 'win:1:name:Größe 固件 Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
+  --portion "$work/part1.syx"
+unicode=$(winpath "$unicodeFile")
+cp1252File="$files/Western.upd"
+"$cli" pack -q --allow-any-bytes -o "$cp1252File" --product $'Gr\xf6\xdfe Synth' --version 1.05 \
+  --message $'Caf\xe9 firmware for the Gr\xf6\xdfe Synth \x96 \x80 5 off' \
+  --windows-params $'win:1:name:Gr\xf6\xdfe Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
+  --portion "$work/part1.syx"
+missing=$(winpath "$work/no such file.upd")
+log4=$work/check4.log
+export MIDI_UPDATER_SIMULATE="--device-status accept --device-version 1.05"
+program="$noHeader/midi-updater-win-test.exe" start_program "$log4"
+first=${programPids[-1]}
+ok=true
+# Answers the update's message box and its completion box; $1 names the screenshots.
+update_runs() {
+  local box
+  box=$(wait_for_windows "Important message about update" 1 30) || { echo "no message box"; return 1; }
+  sleep 0.5
+  shot "$1-message"
+  keys "$box" Return
+  box=$(wait_for_windows "MIDI Updater" 2 90) || { echo "no completion box"; return 1; }
+  sleep 0.5
+  shot "$1-completed"
+  answer "$box" "MIDI Updater" Return 1 || { echo "the completion box stayed"; return 1; }
+  sleep 0.5
+  shot "$1-window"
+}
+# Hands $1 over by a second start and waits for that start to end.
+hand_over_and_wait() {
+  start_program "$work/check-second-$RANDOM.log" "$1"
+  local second=${programPids[-1]}
+  programPids+=("$first")
+  wait_for_exit 30 "$second" || { echo "the second start did not end"; return 1; }
+}
+if box=$(wait_for_windows "Error" 1 30); then
+  hand_over_and_wait "$unicode" || ok=false
+  shot 4-no-header-box
+  ! log_has "$log4" "Loading update file" || { ok=false; echo "opened while the box was up"; }
+  answer "$box" "Error" Return 0 || ok=false
+  update_runs 4-unicode || ok=false
+else
+  ok=false
+  echo "no box for the missing Header.png"
+fi
+if $ok && in_order "$log4" 'Message box "Error":' "  Failed to load background image" \
+  "Loading update file $unicode..." "Product name:   Größe 固件 Synth" \
+  "Message:        Прошивка 1.05 für „Größe 固件 Synth“ ✓" \
+  "Status: Looking for Größe 固件 Synth to update..." \
+  "Completed: The 'Größe 固件 Synth' was updated sucessfully to version 1.05."; then
+  pass "no Header.png: its box, a clean header area; a path handed over meanwhile waits; a Unicode folder, product and message"
+else
+  ok=false
+  fail "no Header.png, then a Unicode update (log: $log4)"
+  tr -d '\r' <"$log4" | tail -n 30
+fi
+if $ok; then
+  from=$(($(wc -l <"$log4") + 1))
+  hand_over_and_wait "$missing" || ok=false
+  if box=$(wait_for_windows "MIDI Updater" 2 30); then
+    shot 4-missing-file
+    answer "$box" "MIDI Updater" Return 1 || ok=false
+  else
+    ok=false
+  fi
+  if $ok && tail -n +"$from" "$log4" | tr -d '\r' |
+    grep -qxF "  cannot open $missing (No such file or directory)" &&
+    ! tail -n +"$from" "$log4" | grep -qF "bad header"; then
+    pass "a missing file is reported as one that cannot be opened"
+  else
+    ok=false
+    fail "a missing file's message (log: $log4)"
+    tr -d '\r' <"$log4" | tail -n 20
+  fi
+fi
+if $ok; then
+  hand_over_and_wait "$(winpath "$cp1252File")" || ok=false
+  update_runs 4-cp1252 || ok=false
+  # The log keeps the file's bytes.
+  if $ok && LC_ALL=C in_order "$log4" $'Product name:   Gr\xf6\xdfe Synth' \
+    $'Completed: The \'Gr\xf6\xdfe Synth\' was updated sucessfully to version 1.05.'; then
+    pass "a cp1252 update file is shown as before; the log keeps its bytes"
+  else
+    fail "a cp1252 update file (log: $log4)"
+    tr -d '\r' <"$log4" | tail -n 20
+  fi
+fi
+close_and_wait_for_exit || fail "the program did not end when its window was closed"
+end_programs
+
+# --- 5. A damaged Header.png; a dropped path too long to keep (the test build drops it
+# as the shell would); a second start while the Open dialog is up waits for the dialog;
+# an update whose image would take gigabytes.
+damagedHeader="$work/damaged header"
+mkdir -p "$damagedHeader"
+cp "$exe" "$damagedHeader/"
+head -c 300 "$(dirname "$exe")/Header.png" >"$damagedHeader/Header.png"
+longDrop="$deep/another-folder-for-a-drop/too-long-drop.upd"
+mkdir -p "$(dirname "$longDrop")"
+cp "$files/Example Synth 1.05.upd" "$longDrop"
+convert -size 16x16 xc:'#3a1c5c' png:"$work/huge.png"
+# Its header says 20000 x 20000, which is all the program may read of it.
+printf '\x00\x00\x4e\x20\x00\x00\x4e\x20' | dd of="$work/huge.png" bs=1 seek=16 conv=notrunc 2>/dev/null
+"$cli" pack -q -o "$files/Huge image.upd" --product "Example Synth" --version 1.05 \
+  --message "An image of 20000 x 20000 pixels." --image "$work/huge.png" \
+  --windows-params 'win:1:name:Example Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
+  --portion "$work/part1.syx"
+log5=$work/check5.log
+MIDI_UPDATER_TEST_DROP=$(winpath "$longDrop") program="$damagedHeader/midi-updater-win-test.exe" \
+  start_program "$log5"
+first=${programPids[-1]}
+ok=true
+if box=$(wait_for_windows "Error" 1 30); then
+  shot 5-damaged-header-box
+  answer "$box" "Error" Return 0 || ok=false
+else
+  ok=false
+  echo "no box for the damaged Header.png"
+fi
+if $ok && box=$(wait_for_windows "MIDI Updater" 2 30); then
+  shot 5-long-drop
+  answer "$box" "MIDI Updater" Return 1 || ok=false
+else
+  ok=false
+fi
+if $ok && in_order "$log5" "Failed to convert PNG" "  Failed to load background image" \
+  "Test: dropping a file" "  The file's path is longer than 259 characters." &&
+  ! log_has "$log5" "bad header" && ! log_has "$log5" "Creating worker thread!"; then
+  pass "a damaged Header.png: its box; a dropped path too long to keep gets the long-path box"
+else
+  ok=false
+  fail "a damaged Header.png, then a long dropped path (log: $log5)"
+  tr -d '\r' <"$log5" | tail -n 20
+fi
+if $ok; then
+  keys "$(windows_named "MIDI Updater" | head -n 1)" alt+f o
+  if dialog=$(wait_for_windows "Open" 1 15); then
+    shot 5-open-dialog
+    hand_over_and_wait "$good" || ok=false
+    sleep 1
+    ! log_has "$log5" "Loading update file" || { ok=false; echo "opened behind the dialog"; }
+    [ -n "$(windows_named "Open")" ] || { ok=false; echo "the dialog went"; }
+    keys "$dialog" Escape
+    update_runs 5-after-dialog || ok=false
+  else
+    ok=false
+    echo "no Open dialog"
+  fi
+  if $ok && in_order "$log5" "Loading update file $good..." \
+    "Completed: The 'Example Synth' was updated sucessfully to version 1.05."; then
+    pass "a second start while the Open dialog is up waits until the dialog has closed"
+  else
+    ok=false
+    fail "a second start during the Open dialog (log: $log5)"
+    tr -d '\r' <"$log5" | tail -n 20
+  fi
+fi
+if $ok; then
+  hand_over_and_wait "$(winpath "$files/Huge image.upd")" || ok=false
+  update_runs 5-huge-image || ok=false
+  echo "Peak resident memory with the 20000 x 20000 image: $(peak_memory 'damaged header')"
+  if $ok && in_order "$log5" "Loading update file $(winpath "$files/Huge image.upd")..." \
+    "Header image of 20000 x 20000 pixels is larger than 4096 x 4096: not decoded" \
+    "Completed: The 'Example Synth' was updated sucessfully to version 1.05."; then
+    pass "an update's image of 20000 x 20000 pixels is not decoded; the update goes on"
+  else
+    fail "an update's huge image (log: $log5)"
+    tr -d '\r' <"$log5" | tail -n 20
+  fi
+fi
+close_and_wait_for_exit || fail "the program did not end when its window was closed"
+end_programs
+
+# --- 6. The shipped program on Wine's own winmm, which lists no device here: it waits
+# for the device, and closing asks first.
+real=$build/Windows/midi-updater-win.exe
+if [ -f "$real" ]; then
+  log6=$work/check6.log
+  program=$real start_program "$log6" "$unicode"
+  ok=true
+  if box=$(wait_for_windows "Important message about update" 1 30); then
+    keys "$box" Return
+    wait_for_log "$log6" 30 "Status: Looking for Größe 固件 Synth to update..." || ok=false
+    sleep 1
+    shot 6-real-winmm-looking
+    close_main_window
+    if box=$(wait_for_windows "An update is in progress" 1 10); then
+      for _ in 1 2 3 4 5 6 7 8 9 10; do
+        [ -n "$(windows_named "An update is in progress")" ] || break
+        keys "$box" c || true
+        sleep 1
+      done
+    else
+      ok=false
+      echo "closing while busy did not ask"
+    fi
+    wait_for_exit 30 || { ok=false; echo "Close did not end the program"; }
+  else
+    ok=false
+    echo "no message box"
+  fi
+  if $ok && in_order "$log6" "ListInterfaces output..." "ListInterfaces input..." \
+    "Loading update file $unicode..." "Using Window MM library" \
+    "Status: Looking for Größe 固件 Synth to update..." 'Message box "An update is in progress":'; then
+    pass "the shipped program on Wine's winmm: a Unicode path, waiting for the device, closing asks"
+  else
+    fail "the shipped program on Wine's winmm (log: $log6)"
+    tr -d '\r' <"$log6" | tail -n 30
+  fi
+  end_programs
+fi
+
+# --- 7. Soak: one window takes 50 updates in a row, good and bad mixed, offered by the
+# test build each time the window is idle again (its boxes answered with their default
+# button); what the process holds must stay flat.
+log7=$work/check7.log
+export MIDI_UPDATER_SIMULATE="--device-status accept --device-version 1.05"
+MIDI_UPDATER_TEST_OFFERS="50|$unicode|$bad|$(winpath "$cp1252File")|$missing|$raw" start_program "$log7"
+ok=true
+wait_for_exit 600 || { ok=false; echo "the soak did not end"; }
+# Holdings after the 10th offer (everything loaded once) and after the 50th.
+holdings() { tr -d '\r' <"$log7" | sed -n "s/^Soak: after $1: //p"; }
+first10=$(holdings 10)
+last=$(holdings 50)
+echo "Soak: after 10: $first10"
+echo "Soak: after 50: $last"
+read -r gdi10 _ _ user10 _ _ handles10 _ private10 _ _ working10 _ <<<"$first10"
+read -r gdi50 _ _ user50 _ _ handles50 _ private50 _ _ working50 _ <<<"$last"
+if $ok && [ -n "$last" ] && [ "$(grep -c '^Creating worker thread!' <(tr -d '\r' <"$log7"))" -eq 30 ] &&
+  [ $((gdi50 - gdi10)) -le 2 ] && [ $((user50 - user10)) -le 2 ] &&
+  [ $((handles50 - handles10)) -le 8 ] && [ $((private50 - private10)) -le 2048 ] &&
+  [ $((working50 - working10)) -le 4096 ]; then
+  pass "50 updates in one window: GDI, USER, handles and private memory stay flat"
+else
+  fail "the soak (log: $log7)"
+  tr -d '\r' <"$log7" | grep "^Soak" | tail -n 10
+fi
+end_programs
 
 echo "Screenshots: $shots"
 echo "$passed passed, $failed failed"
