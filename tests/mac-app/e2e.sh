@@ -3,7 +3,8 @@
 # a plain SysEx file to a simulated device that accepts, fails on every file the reader
 # refuses (tests/bad-files/make.sh, in one run that then sends an update), refuses a
 # second file during an update, keeps running when the user declines to
-# quit then and ends when the user insists; the program itself opens a file handed to it
+# quit then (or presses Escape) and ends at once when the user insists, 20 times in a
+# row at different moments of an update (E2E_QUITS); the program itself opens a file handed to it
 # at launch, and one chosen with Open…, and shows About. Panels, menus and buttons are
 # worked with xdotool as a user would; screenshots of every stage and each run's log go
 # to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
@@ -365,6 +366,12 @@ stop "$app"
 unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
 fi
 
+# "Close" in the quit question, the button left of the default one.
+click_close() {
+  eval "$(xdotool getwindowgeometry --shell "$(panel Alert)")"
+  xdotool mousemove $((X + 181)) $((Y + 162)) click 1 sleep 0.5 click 1
+}
+
 if stage "closing during an update"; then
 export MIDI_UPDATER_SIMULATE='--device-status accept --device-appears-after 60000'
 export MIDI_UPDATER_OPEN=$here/Example.upd
@@ -374,11 +381,40 @@ check "message answered" answer Alert
 check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
 ask_to_quit
 check "quit asks" wait_panel Alert 10
-# "Close", the button left of the default one.
-eval "$(xdotool getwindowgeometry --shell "$(panel Alert)")"
-xdotool mousemove $((X + 181)) $((Y + 162)) click 1 sleep 0.5 click 1
+xdotool windowfocus --sync "$(panel Alert)" key Escape
+sleep 1
+check "Escape keeps the update running" \
+  eval 'running && logged "Kept running during the update" && [ -z "$(panel Alert)" ]'
+ask_to_quit
+check "quit asks again" wait_panel Alert 10
+click_close
 check "ends at once, job and all" exited 10
+check "said so first" logged "Closing during the update: it ends with the program"
 stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE
+fi
+
+if stage "quits during updates in a row"; then
+# Each run is quit at another moment of its update (waiting for the device, sending, the
+# pause after a portion): the job's thread is alive and working when the program ends.
+export MIDI_UPDATER_OPEN=$here/Example.upd
+quits=${E2E_QUITS:-20}
+clean=0
+for run in $(seq "$quits"); do
+  export MIDI_UPDATER_SIMULATE="--device-status accept --device-appears-after $(((run % 5) * 300))"
+  launch "quit-$run" midi-updater-mac-test || break
+  wait_panel Alert 20 && answer Alert || break
+  sleep "0.$((run % 4))"
+  ask_to_quit
+  wait_panel Alert 10 && click_close || break
+  exited 10 && ! grep -qiE 'segmentation|abort|exception' "$log" &&
+    logged "Closing during the update" && clean=$((clean + 1))
+  stop "$app"
+  app=""
+done
+stop "$app"
+echo "  $clean of $quits quits during an update ended cleanly"
+check "every quit during an update ends cleanly, status 0" [ "$clean" -eq "$quits" ]
 unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE
 fi
 
