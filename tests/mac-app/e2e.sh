@@ -374,13 +374,43 @@ click_close() {
 
 if stage "closing during an update"; then
 export MIDI_UPDATER_SIMULATE='--device-status accept --device-appears-after 60000'
-export MIDI_UPDATER_OPEN=$here/Example.upd
+export MIDI_UPDATER_OPEN=$here/Example.upd MIDI_UPDATER_LIST_MENUS=1
 launch close-busy midi-updater-mac-test
+# The standard menus as the program loaded them from its interface file.
+menus() {
+  cat <<'MENUS'
+MIDI Updater > About MIDI Updater |  | aboutDialogue:
+MIDI Updater > Hide MIDI Updater | cmd+h | hide:
+MIDI Updater > Hide Others | opt+cmd+h | hideOtherApplications:
+MIDI Updater > Show All |  | unhideAllApplications:
+MIDI Updater > Quit MIDI Updater | cmd+q | terminate:
+File > Open… | cmd+o | openDocument:
+File > Close | cmd+w | performClose:
+Edit > Undo | cmd+z | undo:
+Edit > Redo | cmd+Z | redo:
+Edit > Cut | cmd+x | cut:
+Edit > Copy | cmd+c | copy:
+Edit > Paste | cmd+v | paste:
+Edit > Select All | cmd+a | selectAll:
+Window > Minimize | cmd+m | performMiniaturize:
+Window > Zoom |  | performZoom:
+Window > Bring All to Front |  | arrangeInFront:
+Help > MIDI Updater Help | cmd+? | showHelp:
+MENUS
+}
+all_menus() {
+  local item
+  while IFS= read -r item; do
+    grep -qF -- "Menu: $item" "$log" || { echo "        missing: $item"; return 1; }
+  done < <(menus)
+}
 check "message panel" wait_panel Alert 20
+check "standard menus with their keys" all_menus
 check "message answered" answer Alert
 check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
-ask_to_quit
-check "quit asks" wait_panel Alert 10
+# File > Close, as a Mac user would (the Command key is Alt here): asks as the close box.
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)" key alt+w
+check "Close (cmd+W) asks" wait_panel Alert 10
 xdotool windowfocus --sync "$(panel Alert)" key Escape
 sleep 1
 check "Escape keeps the update running" \
@@ -391,7 +421,7 @@ click_close
 check "ends at once, job and all" exited 10
 check "said so first" logged "Closing during the update: it ends with the program"
 stop "$app"
-unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE MIDI_UPDATER_LIST_MENUS
 fi
 
 if stage "quits during updates in a row"; then
