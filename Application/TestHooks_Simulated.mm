@@ -58,8 +58,8 @@ void LogMenu(NSMenu* menu, NSString* path) {
         NSMenuItem* item = [items objectAtIndex:index];
         if ([item isSeparatorItem])
             continue;
-        NSString* itemPath = path ? [NSString stringWithFormat:@"%@ > %@", path, [item title]]
-                                  : [item title];
+        NSString* itemPath =
+            path ? [NSString stringWithFormat:@"%@ > %@", path, [item title]] : [item title];
         if ([item hasSubmenu]) {
             LogMenu([item submenu], itemPath);
             continue;
