@@ -289,13 +289,15 @@ NSString* OneLine(NSString* text) {
         return;
     }
     NSLog(@"Alert: %@", text);
-    if (alertSheet != nil)
-        return; // the first failure stays; the status line shows the last
-    alertSheet = [[NSAlert alloc] init];
-    [alertSheet setMessageText:@"Update failed"];
-    [alertSheet setInformativeText:text];
-    [alertSheet setIcon:StopIcon()];
-    [self showSheet:alertSheet];
+    // One that comes while another panel is shown waits for it: no failure is lost.
+    NSAlert* alert = [[NSAlert alloc] init];
+    [alert setMessageText:@"Update failed"];
+    [alert setInformativeText:text];
+    [alert setIcon:StopIcon()];
+    if (failureAlerts == nil)
+        failureAlerts = [[NSMutableArray alloc] init];
+    [failureAlerts addObject:alert];
+    [self showSheet:alert];
 }
 
 - (void)alertSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context {
@@ -324,6 +326,11 @@ NSString* OneLine(NSString* text) {
 
 - (void)beginSheet:(NSAlert*)alert {
     [window displayIfNeeded]; // where sheets run modally, the window is not drawn under them
+    const NSUInteger failure = [failureAlerts indexOfObjectIdenticalTo:alert];
+    if (failure != NSNotFound) {
+        alertSheet = alert;
+        [failureAlerts removeObjectAtIndex:failure];
+    }
     const SEL end = alert == alertSheet ? @selector(alertSheetDidEnd:returnCode:contextInfo:)
                                         : @selector(completedSheetDidEnd:returnCode:contextInfo:);
     [alert beginSheetModalForWindow:window modalDelegate:self didEndSelector:end contextInfo:NULL];

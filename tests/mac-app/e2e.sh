@@ -4,7 +4,8 @@
 # refuses (tests/bad-files/make.sh, in one run that then sends an update), refuses a
 # second file during an update, keeps running when the user declines to
 # quit then (or presses Escape) and ends at once when the user insists, 20 times in a
-# row at different moments of an update (E2E_QUITS); the program itself opens a file handed to it
+# row at different moments of an update (E2E_QUITS); shows a failure that comes under
+# another panel after it; the program itself opens a file handed to it
 # at launch, and one chosen with Open…, and shows About. Panels, menus and buttons are
 # worked with xdotool as a user would; screenshots of every stage and each run's log go
 # to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
@@ -446,6 +447,26 @@ stop "$app"
 echo "  $clean of $quits quits during an update ended cleanly"
 check "every quit during an update ends cleanly, status 0" [ "$clean" -eq "$quits" ]
 unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE
+fi
+
+if stage "a failure under another panel"; then
+# Two files at launch: the second is refused while the first is being read, and the
+# first's failure comes while that refusal is on screen. Both are shown, in order.
+export MIDI_UPDATER_OPEN=$here/Example.upd
+launch under-panel midi-updater-mac-test -GSFilePath "$here/NotAnUpdate.upd"
+check "refusal shown" wait_panel Alert 20
+check "the failure came under it" wait_said "Alert: Update failed for reason:" \
+  "Update file was invalid (bad header)." 10
+check "refusal answered" answer Alert
+check "then the failure shown" wait_panel Alert 10
+shot 9-failure-after-refusal
+check "failure answered" answer Alert
+sleep 0.5
+check "no panel left" [ -z "$(panel Alert)" ]
+check "its reason left in the status line" reason_shown 9-idle-after-both
+check "quits when idle" quit
+stop "$app"
+unset MIDI_UPDATER_OPEN
 fi
 
 if stage "the program opens a file handed to it"; then
