@@ -33,6 +33,10 @@ run_preset windows-form
 run_preset asan
 run_preset tsan
 run_preset gnustep
+# Apple builds Mac programs with clang, stricter than gobjc++ in places.
+echo "=== clang: the Mac sources ==="
+scripts/clang-check-mac.sh || { echo "the Mac sources do not compile cleanly with clang"; exit 1; }
+passed=$((passed + 1))
 # Cross-built for Windows, run under Wine. ctest stops the build's Wine server when its
 # tests end, pass or fail; stopping it again is harmless.
 run_preset windows
