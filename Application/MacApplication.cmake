@@ -29,7 +29,6 @@ set(macAppSources
   ${macAppDir}/LumoAppDelegate.mm
   ${macAppDir}/LumoAppDelegateUpdateProgress.mm
   ${macAppDir}/LumoJobHost.mm
-  ${macAppDir}/TextBridge.mm
 )
 if(NOT APPLE)
   list(APPEND macAppSources ${macAppDir}/GNUstepCompatibility.mm)
