@@ -29,6 +29,7 @@ set(macAppSources
   ${macAppDir}/LumoAppDelegate.mm
   ${macAppDir}/LumoAppDelegateUpdateProgress.mm
   ${macAppDir}/LumoJobHost.mm
+  ${macAppDir}/HeaderImage.mm
 )
 if(NOT APPLE)
   list(APPEND macAppSources ${macAppDir}/GNUstepCompatibility.mm)
@@ -47,7 +48,7 @@ set(macAppResources
 # TestHooks_Simulated.mm for the test build.
 function(midiupdater_mac_bundle name hooks)
   add_executable(${name} MACOSX_BUNDLE ${macAppSources} ${macAppDir}/${hooks})
-  target_link_libraries(${name} PRIVATE CoreMidiPort MidiUpdateLib MacAppKit)
+  target_link_libraries(${name} PRIVATE CoreMidiPort MidiUpdateLib MacAppKit MacImageIO)
 
   set(BUNDLE_NAME "${macAppName}")
   set(BUNDLE_EXECUTABLE "${name}")
