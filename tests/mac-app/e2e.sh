@@ -5,7 +5,8 @@
 # second file during an update, keeps running when the user declines to
 # quit then (or presses Escape) and ends at once when the user insists, 20 times in a
 # row at different moments of an update (E2E_QUITS); shows a failure that comes under
-# another panel after it; the program itself opens a file handed to it
+# another panel after it; takes 30 updates in a row, good and bad files mixed, in one
+# program whose resident memory stays within a bound (E2E_SOAK); the program itself opens a file handed to it
 # at launch, and one chosen with Open…, and shows About. Panels, menus and buttons are
 # worked with xdotool as a user would; screenshots of every stage and each run's log go
 # to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
@@ -239,6 +240,13 @@ gdnc=$!
 sleep 0.5
 echo "display $DISPLAY, Xvfb $xvfb, gdnc $gdnc"
 
+# A file offered to the running test build, as a drop would (MIDI_UPDATER_OPEN_AGAIN).
+offer() { # PATH, once the log so far is read
+  from=$(($(wc -l <"$log") + 1))
+  printf '%s\n' "$1" >"$MIDI_UPDATER_OPEN_AGAIN.new"
+  mv "$MIDI_UPDATER_OPEN_AGAIN.new" "$MIDI_UPDATER_OPEN_AGAIN"
+}
+
 # E2E_ONLY=WORD runs only the stages whose title has WORD.
 stage() {
   [[ -z ${E2E_ONLY:-} || $1 == *"$E2E_ONLY"* ]] || return 1
@@ -298,11 +306,6 @@ mapfile -t rows <"$table"
 export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05'
 first=${rows[0]:-}
 export MIDI_UPDATER_OPEN=${first%%$'\t'*} MIDI_UPDATER_OPEN_AGAIN=$private/open-next
-offer() { # PATH, once the log so far is read
-  from=$(($(wc -l <"$log") + 1))
-  printf '%s\n' "$1" >"$MIDI_UPDATER_OPEN_AGAIN.new"
-  mv "$MIDI_UPDATER_OPEN_AGAIN.new" "$MIDI_UPDATER_OPEN_AGAIN"
-}
 its_reason() { # REASON, in the alert and the status line
   said "Alert: Update failed for reason:" "$1" && wait_said "Error: Update failed for reason:" "$1" 5
 }
@@ -467,6 +470,62 @@ check "its reason left in the status line" reason_shown 9-idle-after-both
 check "quits when idle" quit
 stop "$app"
 unset MIDI_UPDATER_OPEN
+fi
+
+if stage "30 updates in a row"; then
+# One running program takes good and bad files in turn, each to its panels and an idle
+# window; its resident memory is read after each. The image of HugeImage.upd claims
+# 20000 x 20000 pixels: it is left out and the update goes on.
+export MIDI_UPDATER_SIMULATE='--device-status accept'
+soak_files=("$here/Example.upd" "$here/NotAnUpdate.upd" "$here/Plain.syx"
+  "$private/no-such-file.upd" "$here/HugeImage.upd" "$here/NotAnUpdate.upd")
+# What each ends with, after the update's message for the good ones.
+soak_ends=("Completed:" "Alert: Update failed" "Completed:" "Alert: Update failed" "Completed:"
+  "Alert: Update failed")
+export MIDI_UPDATER_OPEN=${soak_files[0]} MIDI_UPDATER_OPEN_AGAIN=$private/soak-next
+launch soak midi-updater-mac-test
+program=$(pgrep -P "$app")
+rss() { awk '/^VmRSS/ { print $2 }' "/proc/$program/status"; }
+no_panel() {
+  local deadline=$((SECONDS + 5))
+  while [ -n "$(panel Alert)" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+settled() { # FILE END: its panels answered in turn, then the job ended and the window idle
+  wait_logged "Update file: $1" 10 || return 1
+  if [ "$2" = "Completed:" ]; then
+    wait_panel Alert 20 && answer Alert && wait_logged "Message read" 5 || return 1
+  fi
+  wait_logged "$2" 30 && wait_panel Alert 10 && answer Alert && no_panel &&
+    wait_logged "Update thread done" 10 && running && ! logged "Already performing an update."
+}
+soak_runs=${E2E_SOAK:-30}
+settled_runs=0
+sizes=()
+for run in $(seq "$soak_runs"); do
+  index=$(((run - 1) % ${#soak_files[@]}))
+  [ "$run" -eq 1 ] || offer "${soak_files[$index]}"
+  settled "${soak_files[$index]}" "${soak_ends[$index]}" || { echo "  run $run (${soak_files[$index]}) did not settle"; break; }
+  [ "$index" -ne 4 ] || logged "beyond 4096 x 4096; left out" || { echo "  huge image not refused"; break; }
+  settled_runs=$((settled_runs + 1))
+  sizes+=("$(rss)")
+done
+echo "  resident memory (KiB) after each update: ${sizes[*]}"
+check "$soak_runs updates in a row, each to its panels and an idle window" \
+  [ "$settled_runs" -eq "$soak_runs" ]
+# The bound: after the first six (fonts, panels and the device's code loaded once),
+# growth by the last stays under 4 MiB, and the whole under 160 MiB.
+within_bound() {
+  local first=${sizes[5]:-0} last=${sizes[${#sizes[@]} - 1]:-0}
+  echo "  after 6: $first KiB, after $soak_runs: $last KiB, growth $((last - first)) KiB"
+  [ "$first" -gt 0 ] && [ $((last - first)) -lt 4096 ] && [ "$last" -lt $((160 * 1024)) ]
+}
+check "resident memory within its bound" within_bound
+check "quits when idle" quit
+stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
 fi
 
 if stage "the program opens a file handed to it"; then
