@@ -57,6 +57,14 @@ std::unique_ptr<MidiPort> ConsoleJobHost::CreatePort(const Update& update) {
     return std::make_unique<WatchedPort>(std::move(port), update.macPortNames, config.name, watch);
 }
 
+void ConsoleJobHost::PortionUndelivered(unsigned int portion, unsigned long long bytes) {
+    nlohmann::ordered_json fact;
+    fact["portion"] = portion;
+    fact["bytes"] = bytes;
+    display.Fact("undelivered", fact,
+                 Format("Portion %u: %llu bytes did not reach the device.", portion, bytes), true);
+}
+
 void ConsoleJobHost::ReportFailure(JobFailure kind, const std::string& reason) {
     failure = reason;
     if (watch.WasInterrupted())

@@ -48,6 +48,7 @@ public:
     void JobFinished(bool succeeded) override;
     void Log(const std::string& line) override { log(line); }
     void TransferEnded(TransferVerdict verdict) override { this->verdict = verdict; }
+    void PortionUndelivered(unsigned int portion, unsigned long long bytes) override;
 
     // How the job ended.
     bool Finished() const { return finished; }
