@@ -41,8 +41,7 @@ void PngQuiet(png_structp, png_const_charp) {}
 
 // libpng reports its failures by longjmp, so nothing with a destructor lives here. The
 // size counts once the header chunk is read, whatever follows it, as nothing more is read.
-bool PngSize(const unsigned char* bytes, size_t size, unsigned long& width,
-             unsigned long& height) {
+bool PngSize(const unsigned char* bytes, size_t size, unsigned long& width, unsigned long& height) {
     if (size < 8 || png_sig_cmp(bytes, 0, 8) != 0)
         return false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, NULL, PngFailed, PngQuiet);

@@ -479,11 +479,11 @@ fi
 
 if stage "30 updates in a row"; then
 # One running program takes good and bad files in turn, each to its panels and an idle
-# window; its resident memory is read after each. The image of HugeImage.upd claims
+# window; its resident memory is read after each. The image of OversizedImage.upd claims
 # 20000 x 20000 pixels: it is left out and the update goes on.
 export MIDI_UPDATER_SIMULATE='--device-status accept'
 soak_files=("$here/Example.upd" "$here/NotAnUpdate.upd" "$here/Plain.syx"
-  "$private/no-such-file.upd" "$here/HugeImage.upd" "$here/NotAnUpdate.upd")
+  "$private/no-such-file.upd" "$here/OversizedImage.upd" "$here/NotAnUpdate.upd")
 # What each ends with, after the update's message for the good ones.
 soak_ends=("Completed:" "Alert: Update failed" "Completed:" "Alert: Update failed" "Completed:"
   "Alert: Update failed")
@@ -544,7 +544,7 @@ stop "$app"
 fi
 
 if stage "the program's menus: Open… and About"; then
-# The open panel starts in the working folder; the update files are listed there.
+# The open panel starts in the working folder; the update files are listed there, by name.
 cd "$here"
 launch menus midi-updater-mac
 # Again if nothing comes: on a busy machine the first key may come before the window
