@@ -102,6 +102,24 @@ run_mac_e2e() {
 }
 run_mac_e2e
 
+# The quits during an update again, under ASan and UBSan: the test build alone, in a
+# build folder of its own (the sanitizers' reports go to each run's log, which must have
+# none; leaks are not looked for, as a quit during an update leaves the job's on purpose).
+echo "=== Mac program: quits during an update under ASan and UBSan ==="
+asan_mac=build/gnustep-asan
+cmake -S . -B "$asan_mac" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
+  -DMIDIUPDATER_TESTS=OFF -DMIDIUPDATER_TOOLS=OFF -DMIDIUPDATER_GNUSTEP=ON \
+  -DMIDIUPDATER_SANITIZE=address,undefined -DMIDIUPDATER_WERROR=ON >/dev/null
+cmake --build "$asan_mac" -j2 --target midi-updater-mac-test
+if ASAN_OPTIONS=detect_leaks=0 E2E_ONLY="quits during" timeout -k 10 300 \
+  tests/mac-app/e2e.sh "$asan_mac/Application" "$asan_mac/e2e" &&
+  ! grep -lE 'ERROR: AddressSanitizer|runtime error:' "$asan_mac"/e2e/*.log; then
+  passed=$((passed + 1))
+else
+  echo "Mac program under ASan: a quit during an update failed"
+  exit 1
+fi
+
 # Each fuzz target for a bounded time from its seeds; a crash counts as a failure.
 fuzz_failed=0
 for target in UpdateReaderFuzz PortTextsFuzz DeviceRepliesFuzz SysExCollectorFuzz DeviceOptionsFuzz; do
