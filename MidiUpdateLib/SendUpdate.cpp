@@ -333,9 +333,35 @@ Verdict ChooseVerdict(int status, Update& update, MidiPort& port, UpdateProgress
 
 } // namespace
 
-TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
+int SysExSender::SendWhileConnected(Update::SysExPortion& portion, unsigned int number,
+                                    UpdateProgress& progress, unsigned long long& lost) {
     const std::string name = TraceName("SysExSender", "Send");
-    Trace("%s(update,sender,progress)\n", name.c_str());
+    // A status the device sent after the last portion's polling had ended would answer
+    // this portion: drop it, through the port's interface, since some ports keep their
+    // own store. A reply arriving from now on counts.
+    if (!port.LastSysEx().empty())
+        Trace("%s: Discarding a stale reply\n", name.c_str());
+    port.ClearLastSysEx();
+    const unsigned long long undeliveredBefore = port.UndeliveredBytes();
+    SendPortion(portion, progress);
+    const int status = WaitForUpdateToFinish(port, progress);
+    Trace("%s: Disconnecting\n", name.c_str());
+    // After the disconnection: a port may learn of the last chunks' fate only once they
+    // have gone out.
+    port.Disconnect();
+    lost = port.UndeliveredBytes() - undeliveredBefore;
+    if (lost > 0) {
+        Trace("%s: %llu bytes of portion %u did not reach the device\n", name.c_str(), lost,
+              number);
+        if (onUndelivered)
+            onUndelivered(number, lost);
+    }
+    DoDelay(portion, progress);
+    return status;
+}
+
+TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
+    Trace("%s(update,sender,progress)\n", TraceName("SysExSender", "Send").c_str());
     progress.Progress(0.0f);
     progress.ProgressIndeterminate();
     progress.Status("Started update");
@@ -355,38 +381,17 @@ TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
         else
             progress.Status(Format("Sending chunk #%u of %u", n, count)); // a portion, as ever
 
-        for (;;) {
-            progress.ProgressIndeterminate();
-            if (CheckConnected(port)) {
-                // A status the device sent after the last portion's polling had ended
-                // would answer this portion: drop it, through the port's interface, since
-                // some ports keep their own store. A reply arriving from now on counts.
-                if (!port.LastSysEx().empty())
-                    Trace("%s: Discarding a stale reply\n", name.c_str());
-                port.ClearLastSysEx();
-                const unsigned long long undeliveredBefore = port.UndeliveredBytes();
-                SendPortion(portion, converter);
-                status = WaitForUpdateToFinish(port, converter);
-                Trace("%s: Disconnecting\n", name.c_str());
-                // After the disconnection: a port may learn of the last chunks' fate only
-                // once they have gone out.
-                port.Disconnect();
-                const unsigned long long lost = port.UndeliveredBytes() - undeliveredBefore;
-                if (lost > 0) {
-                    Trace("%s: %llu bytes of portion %u did not reach the device\n", name.c_str(),
-                          lost, n);
-                    undelivered += lost;
-                    if (onUndelivered)
-                        onUndelivered(n, lost);
-                }
-                DoDelay(portion, converter);
-                break;
-            }
+        progress.ProgressIndeterminate();
+        while (!CheckConnected(port)) {
             // The first portion's "Looking for" line says all there is to say.
             if (n > 1)
                 progress.Status(Format("Could not send chunk #%u of %u. Retrying...", n, count));
             SleepFor(RETRY_SLEEP);
+            progress.ProgressIndeterminate();
         }
+        unsigned long long lost = 0;
+        status = SendWhileConnected(portion, n, converter, lost);
+        undelivered += lost;
         bytesBefore = bytesAfter;
     }
 

@@ -60,6 +60,11 @@ public:
 
 protected:
     MidiPort& port;
+
+private:
+    // One portion once the port is connected, to its pause; the status it ended with.
+    int SendWhileConnected(Update::SysExPortion& portion, unsigned int number,
+                           UpdateProgress& progress, unsigned long long& lost);
 };
 
 class SimpleSysExSender : public SysExSender {
