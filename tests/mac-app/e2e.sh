@@ -77,7 +77,9 @@ check() { # DESCRIPTION COMMAND...
 
 log=""
 from=1 # the log is read from this line on: what came before belongs to earlier files
-logged() { tail -n +"$from" "$log" | grep -qF -- "$1"; }
+# grep reads all its input: with -q it would stop at the first match, and tail, cut
+# off, would fail the pipe (pipefail) once the rest of the log is long.
+logged() { tail -n +"$from" "$log" | grep -F -- "$1" >/dev/null; }
 wait_logged() { # TEXT SECONDS
   local deadline=$((SECONDS + $2))
   until logged "$1"; do
@@ -97,7 +99,7 @@ wait_said() { # FIRST SECOND SECONDS
 }
 wait_logged_regex() { # REGEX SECONDS
   local deadline=$((SECONDS + $2))
-  until tail -n +"$from" "$log" | grep -qE -- "$1"; do
+  until tail -n +"$from" "$log" | grep -E -- "$1" >/dev/null; do
     [ $SECONDS -lt $deadline ] || return 1
     sleep 0.2
   done
@@ -434,13 +436,18 @@ unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE MIDI_UPDATER_LIST_MENUS
 fi
 
 if stage "quits during updates in a row"; then
-# Each run is quit at another moment of its update (waiting for the device, sending, the
-# pause after a portion): the job's thread is alive and working when the program ends.
+# Each run is quit at another moment of its update (looking for the device, or polling a
+# device that never answers after its portion): the job's thread is alive and working
+# when the program ends, however long the machine takes to pass on the key.
 export MIDI_UPDATER_OPEN=$here/Example.upd
 quits=${E2E_QUITS:-20}
 clean=0
 for run in $(seq "$quits"); do
-  export MIDI_UPDATER_SIMULATE="--device-status accept --device-appears-after $(((run % 5) * 300))"
+  if [ $((run % 2)) -eq 0 ]; then
+    export MIDI_UPDATER_SIMULATE="--device-status accept --device-appears-after $((3000 + run * 100))"
+  else
+    export MIDI_UPDATER_SIMULATE="--device-status silent"
+  fi
   launch "quit-$run" midi-updater-mac-test || break
   wait_panel Alert 20 && answer Alert || break
   sleep "0.$((run % 4))"
