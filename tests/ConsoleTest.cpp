@@ -460,6 +460,35 @@ TEST_F(Console, UnknownCommandsAndHelp) {
     EXPECT_NE(Run({"info", "--help"}).out.find("FILE REQUIRED"), std::string::npos);
 }
 
+// The device command refuses what it could never serve before it serves anything, and
+// takes every word send --simulate takes for the device.
+TEST_F(Console, DeviceRefusesWhatItCannotServe) {
+    Pack({"--portion", "@a.syx"});
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string error;
+    } cases[] = {
+        {{"--jack", "W"}, 2, "--device-expects FILE is needed"},
+        {{"--device-expects", "@out.upd"}, 2, "--jack NAME or --alsa NAME"},
+        {{"--jack", "", "--device-expects", "@out.upd"}, 2, "1 to 63 bytes long, not 0"},
+        {{"--jack", std::string(64, 'w'), "--device-expects", "@out.upd"}, 2, "not 64"},
+        {{"--jack", "W", "--device-expects", "@missing.upd"}, 2, "cannot open"},
+        // Accepted: only the missing JACK server stops it.
+        {{"--jack", "W", "--device-expects", "@out.upd", "--device-identity", "short",
+          "--device-vanishes-during-portion", "1:100"},
+         1,
+         "cannot serve on JACK"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "device");
+        const Outcome device = Run(args);
+        EXPECT_EQ(device.status, c.status) << device.err;
+        EXPECT_NE(device.err.find(c.error), std::string::npos) << device.err;
+    }
+}
+
 TEST_F(Console, VersionShowsTheLibraryVersion) {
     const Outcome version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
