@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
-  gobjc++ libgnustep-base-dev gnustep-base-runtime
+  gobjc++ libgnustep-base-dev gnustep-base-runtime libpng-dev libjpeg-dev zlib1g-dev
   libgnustep-gui-dev gnustep-gui-runtime gnustep-back0.29 xvfb xdotool imagemagick procps
   fonts-dejavu-core x11-utils
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
