@@ -44,10 +44,10 @@ set(macAppResources
   ${macAppDir}/Resources/AppIcon.icns
 )
 
-# name: the executable and bundle; hooks: TestHooks.mm for the program,
-# TestHooks_Simulated.mm for the test build.
+# name: the executable and bundle; hooks: TestHooks.mm for the program, the test
+# build's seams (tests/mac-app/TestHooks_Simulated.mm) for the test build.
 function(midiupdater_mac_bundle name hooks)
-  add_executable(${name} MACOSX_BUNDLE ${macAppSources} ${macAppDir}/${hooks})
+  add_executable(${name} MACOSX_BUNDLE ${macAppSources} ${hooks})
   target_link_libraries(${name} PRIVATE CoreMidiPort MidiUpdateLib MacAppKit MacImageIO)
 
   set(BUNDLE_NAME "${macAppName}")
@@ -91,8 +91,8 @@ endfunction()
 
 # Here CoreMIDI is the stand-in for both; on a Mac the test build is not made, as the
 # stand-ins are built only where the frameworks are absent.
-midiupdater_mac_bundle(midi-updater-mac TestHooks.mm)
+midiupdater_mac_bundle(midi-updater-mac ${macAppDir}/TestHooks.mm)
 if(TARGET CoreMIDI_standin)
-  midiupdater_mac_bundle(midi-updater-mac-test TestHooks_Simulated.mm)
+  midiupdater_mac_bundle(midi-updater-mac-test ${PROJECT_SOURCE_DIR}/tests/mac-app/TestHooks_Simulated.mm)
   target_link_libraries(midi-updater-mac-test PRIVATE CoreMIDI_standin)
 endif()

@@ -20,7 +20,7 @@ failed=0
 count=0
 for source in Application/*.mm MidiUpdateLib/*_Mac.mm MidiUpdateLib/*_Mac.cpp \
   Stand-ins/CoreFoundation/*.mm Stand-ins/CoreMIDI/*.mm Stand-ins/CoreMIDI/*.cpp \
-  Stand-ins/ImageIO/*.mm tests/*.mm; do
+  Stand-ins/ImageIO/*.mm tests/*.mm tests/mac-app/*.mm; do
   count=$((count + 1))
   case $source in
   *.mm) flags=("${objc[@]}" "${common[@]}") ;;
