@@ -51,12 +51,14 @@ public:
     void DisconnectFrom(int client, int port);
 
     // Sends `data` as SysEx events from our output to its subscribers and returns once
-    // they have left the client. False when the sequencer refused.
+    // they have left the client, each batch only once the clients we connected to have
+    // room for it. False when the sequencer refused or a receiver took nothing for long.
     bool Send(const unsigned char* data, std::size_t size);
 
 private:
     void Read();
     void Dispatch();
+    int RoomLocked(); // the fewest free input cells among our destinations
 
     const OnBytes onBytes;
     const OnAnnounce onAnnounce;
@@ -65,6 +67,8 @@ private:
     int outputPort = -1;
     int inputPort = -1;
     bool announces = false;
+    int fd = -1;                   // the handle's descriptor, to ask of other clients
+    std::vector<int> destinations; // the clients ConnectTo subscribed
     int wakePipe[2] = {-1, -1};
     std::atomic<bool> stopping{false};
     std::thread reader;

@@ -60,7 +60,8 @@ struct Client {
     int eventFd = -1;
     std::uint64_t pushed = 0;
     std::uint64_t handedOut = 0;
-    // Handed out and dealt with: a reader that asks for more has finished with the last.
+    // Handed out and dealt with: a reader that asks the sequencer for more has finished
+    // with the last.
     std::uint64_t taken = 0;
     bool closed = false;
 };
@@ -286,6 +287,15 @@ int snd_seq_nonblock(snd_seq_t*, int) {
     return 0;
 }
 
+// The stand-in's queues have no fixed size.
+int snd_seq_set_client_pool_input(snd_seq_t*, size_t) {
+    return 0;
+}
+
+int snd_seq_set_input_buffer_size(snd_seq_t*, size_t) {
+    return 0;
+}
+
 int snd_seq_client_id(snd_seq_t* handle) {
     return handle->client;
 }
@@ -385,12 +395,13 @@ int snd_seq_sync_output_queue(snd_seq_t*) {
     return 0;
 }
 
-int snd_seq_event_input_pending(snd_seq_t* handle, int) {
+int snd_seq_event_input_pending(snd_seq_t* handle, int fetch_sequencer) {
     std::lock_guard<std::mutex> guard(Seq().lock);
     std::shared_ptr<Client> client = Find(handle->client);
     if (!client)
         return 0;
-    if (client->taken != client->handedOut) {
+    // Only a reader that goes to the sequencer for more is done with what it has.
+    if (fetch_sequencer && client->taken != client->handedOut) {
         client->taken = client->handedOut;
         Seq().changed.notify_all();
     }
