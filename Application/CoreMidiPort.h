@@ -2,11 +2,10 @@
 
 // The Mac program's MIDI port, over CoreMIDI. One client with one output and one input
 // port; the device's destination and source are found by name. The job's thread runs
-// every operation; CoreMIDI's receiving thread runs MIDIReadFn and GotSysEx, which fill
-// receivedSysEx. All diagnostics go to the system log.
+// every operation; CoreMIDI's receiving thread runs MIDIReadFn, which feeds the base's
+// collector and so its last-message store. All diagnostics go to the system log.
 
 #include "MidiUpdateLib/MidiPort.h"
-#include "MidiUpdateLib/SysExCollector.h"
 
 #include <CoreMIDI/CoreMIDI.h>
 
@@ -29,7 +28,7 @@ public:
     bool IsConnected() override;
     void Disconnect() override;
     // One packet per chunk. A packet's length has 16 bits: 65536 bytes or more are
-    // refused (logged, nothing sent).
+    // refused (logged, nothing sent, counted as undelivered).
     void Send(const unsigned char* data, unsigned long size) override;
     void Synchronise() override {}
     // The identity request is never sent here: always empty.
@@ -38,6 +37,9 @@ public:
                                             unsigned long size) override;
     // Each received message once: the store is emptied as it is read.
     std::vector<unsigned char> LastSysEx() override;
+    // Leaves the store alone: a message that completes between the sender's LastSysEx
+    // and this is returned by the next LastSysEx rather than lost.
+    void ClearLastSysEx() override {}
 
     void FindEndpoint();
     bool EndpointHasRightName(MIDIEndpointRef endpoint);
@@ -46,18 +48,14 @@ public:
     void DisposeOfEndpoint();
     void MidiRead(const MIDIPacketList* packets, void* readRefCon);
     static void MIDIReadFn(const MIDIPacketList* packets, void* readRefCon, void* connRefCon);
-    void GotSysEx();
-    static void GotSysExFn(void* context);
 
 private:
     const std::set<std::string> portNames;
     MIDIClientRef client = 0;
     MIDIPortRef outputPort = 0;
     MIDIPortRef inputPort = 0;
-    MIDIEndpointRef endpoint = 0;  // the destination; 0: not connected
-    MIDIEndpointRef source = 0;    // kept across searches
-    SysExCollector sysExCollector; // the receiving thread's alone
-    ThreadSafe<std::vector<unsigned char>> receivedSysEx;
+    MIDIEndpointRef endpoint = 0; // the destination; 0: not connected
+    MIDIEndpointRef source = 0;   // kept across searches
 };
 
 // Logs every MIDI device and destination present, with their properties. Main thread.

@@ -3,8 +3,6 @@
 #include <CoreFoundation/CoreFoundation.h>
 #import <Foundation/Foundation.h>
 
-#include <cassert>
-
 namespace {
 
 // The job's thread and CoreMIDI's thread have no autorelease pool of their own.
@@ -39,8 +37,6 @@ const unsigned long packetListSlack = 100;
 CoreMidiPort::CoreMidiPort(const std::set<std::string>& names) : portNames(names) {
     Pool pool;
     NSLog(@"%s", "CoreMidiPort");
-    sysExCollector.onComplete = &CoreMidiPort::GotSysExFn;
-    sysExCollector.context = this;
 
     OSStatus status = MIDIClientCreate(CFSTR("MIDI Updater"), NULL, NULL, &client);
     if (status != noErr)
@@ -190,15 +186,30 @@ void CoreMidiPort::DisposeOfEndpoint() {
         MIDIPortDisconnectSource(inputPort, source);
     endpoint = 0;
     // A message from before the disconnection is not an answer to anything after it.
-    receivedSysEx.Clear();
+    MidiPort::ClearLastSysEx();
 }
 
 void CoreMidiPort::Send(const unsigned char* data, unsigned long size) {
     Pool pool;
     NSLog(@"%s(%u bytes to core MIDI)", "Send", static_cast<unsigned>(size));
+    if (endpoint == 0) {
+        NSLog(@"%s: not connected; %lu bytes not sent", "Send", size);
+        Undelivered(size);
+        return;
+    }
+    // A device unplugged since the last check leaves its endpoint offline, or takes it
+    // away; MIDISend would take the bytes all the same and they would reach nobody.
+    SInt32 offline = 0;
+    const OSStatus state = MIDIObjectGetIntegerProperty(endpoint, kMIDIPropertyOffline, &offline);
+    if (state != noErr || offline != 0) {
+        NSLog(@"%s: the device has gone; %lu bytes not sent", "Send", size);
+        Undelivered(size);
+        return;
+    }
     if (size >= packetLimit) {
         // Cut to 16 bits, the length would send a fragment and skip the rest unnoticed.
         NSLog(@"%s: %lu bytes do not fit one MIDI packet; nothing sent", "Send", size);
+        Undelivered(size);
         return;
     }
     // On the stack, sized for the largest packet: no allocation per chunk.
@@ -208,11 +219,14 @@ void CoreMidiPort::Send(const unsigned char* data, unsigned long size) {
     packet = MIDIPacketListAdd(list, size + packetListSlack, packet, 0, size, data);
     if (packet == NULL) {
         NSLog(@"%s: packet list too small for %lu bytes; nothing sent", "Send", size);
+        Undelivered(size);
         return;
     }
     const OSStatus status = MIDISend(outputPort, endpoint, list);
-    if (status != noErr)
+    if (status != noErr) {
         LogError(@"Sending MIDI", status);
+        Undelivered(size);
+    }
 }
 
 std::vector<unsigned char> CoreMidiPort::ReceiveSysEx(unsigned int, const unsigned char*,
@@ -221,7 +235,10 @@ std::vector<unsigned char> CoreMidiPort::ReceiveSysEx(unsigned int, const unsign
 }
 
 std::vector<unsigned char> CoreMidiPort::LastSysEx() {
-    return receivedSysEx.Take();
+    std::vector<unsigned char> message;
+    std::lock_guard<std::mutex> guard(lastSysExLock);
+    message.swap(lastSysEx);
+    return message;
 }
 
 void CoreMidiPort::MIDIReadFn(const MIDIPacketList* packets, void* readRefCon, void* connRefCon) {
@@ -235,18 +252,6 @@ void CoreMidiPort::MidiRead(const MIDIPacketList* packets, void*) {
             sysExCollector.Add(packet->data[i]);
         packet = MIDIPacketNext(packet);
     }
-}
-
-void CoreMidiPort::GotSysExFn(void* context) {
-    static_cast<CoreMidiPort*>(context)->GotSysEx();
-}
-
-void CoreMidiPort::GotSysEx() {
-    assert(sysExCollector.HasSysEx());
-    const std::vector<unsigned char>& message = sysExCollector.message;
-    receivedSysEx.Set(message);
-    Pool pool;
-    NSLog(@"%s: %u bytes", "GotSysEx", static_cast<unsigned>(message.size()));
 }
 
 void ListInterfaces() {

@@ -3,14 +3,15 @@
 #include "Console/WatchedPort.h"
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/Update.h"
-#include "Simulator/ReplyScheduler.h"
 #include "Simulator/SimulatedMidiPort.h"
+
+#include <stdexcept>
 
 namespace midiupdate {
 
-ConsoleJobHost::ConsoleJobHost(ConsoleDisplay& display, TransferWatch& watch,
-                               SimulationSettings simulation, LogLine log)
-    : display(display), watch(watch), simulation(std::move(simulation)), log(std::move(log)) {}
+ConsoleJobHost::ConsoleJobHost(ConsoleDisplay& display, TransferWatch& watch, PortChoice choice,
+                               LogLine log)
+    : display(display), watch(watch), choice(std::move(choice)), log(std::move(log)) {}
 
 ConsoleJobHost::~ConsoleJobHost() = default;
 
@@ -30,31 +31,40 @@ void ConsoleJobHost::ShowImage(const std::vector<unsigned char>& image) {
 }
 
 std::unique_ptr<MidiPort> ConsoleJobHost::CreatePort(const Update& update) {
-    if (simulation.realPort) // the real port finds the device by the update's names itself
-        return std::make_unique<WatchedPort>(simulation.realPort(update), std::set<std::string>{},
-                                             "", watch);
-    const DeviceOptions& options = simulation.options;
-    SimulatedDeviceConfig config = options.device;
-    if (!options.nameGiven && !update.macPortNames.empty())
-        config.name = *update.macPortNames.begin();
-    // The device compares against the update's own bytes as they arrive: no copies.
-    config.expected = PortionViews(simulation.expects ? *simulation.expects : update);
-    config.keepReceived = false;
-    // Replies arrive on a thread of the device's own, as a driver's would.
-    config.ownDeliveryThread = true;
-
+    if (choice.real) // the real port finds the device by the update's names itself
+        return std::make_unique<WatchedPort>(choice.real(update), std::set<std::string>{}, "",
+                                             watch);
+    const SimulationSettings& simulation = choice.simulation;
+    DeviceHost host;
+    if (!update.macPortNames.empty())
+        host.defaultName = *update.macPortNames.begin();
     std::unique_ptr<ReplyScheduler> scheduler;
     if (simulation.virtualClock)
         scheduler = std::make_unique<VirtualClockScheduler>(*simulation.virtualClock);
     else
         scheduler = std::make_unique<RealTimeScheduler>();
-    device = std::make_unique<SimulatedDevice>(config, std::move(scheduler));
+    std::string error;
+    device = ServedDevice::Make(simulation.options, &update, host, std::move(scheduler), error,
+                                simulation.expects);
+    if (!device)
+        throw std::runtime_error(error);
     if (simulation.corruptByte)
-        device->CorruptReceivedByte(simulation.corruptByte->first, simulation.corruptByte->second);
+        device->Device().CorruptReceivedByte(simulation.corruptByte->first,
+                                             simulation.corruptByte->second);
 
-    auto port =
-        std::make_unique<SimulatedMidiPort>(*device, options.idealChunkSize, options.maxChunkSize);
-    return std::make_unique<WatchedPort>(std::move(port), update.macPortNames, config.name, watch);
+    const DeviceOptions& options = simulation.options;
+    auto port = std::make_unique<SimulatedMidiPort>(device->Device(), options.idealChunkSize,
+                                                    options.maxChunkSize);
+    return std::make_unique<WatchedPort>(std::move(port), update.macPortNames,
+                                         device->Config().name, watch);
+}
+
+void ConsoleJobHost::PortionUndelivered(unsigned int portion, unsigned long long bytes) {
+    nlohmann::ordered_json fact;
+    fact["portion"] = portion;
+    fact["bytes"] = bytes;
+    display.Fact("undelivered", fact,
+                 Format("Portion %u: %llu bytes did not reach the device.", portion, bytes), true);
 }
 
 void ConsoleJobHost::ReportFailure(JobFailure kind, const std::string& reason) {
@@ -71,7 +81,7 @@ void ConsoleJobHost::JobFinished(bool) {
 std::optional<IntegrityReport> ConsoleJobHost::Integrity() const {
     if (!device)
         return std::nullopt;
-    return device->Integrity();
+    return device->Device().Integrity();
 }
 
 } // namespace midiupdate

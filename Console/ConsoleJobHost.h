@@ -7,7 +7,7 @@
 #include "Console/TransferWatch.h"
 #include "MidiUpdateLib/UpdateJob.h"
 #include "Simulator/DeviceOptions.h"
-#include "Simulator/SimulatedDevice.h"
+#include "Simulator/ServedDevice.h"
 
 #include <functional>
 #include <memory>
@@ -23,18 +23,21 @@ struct SimulationSettings {
     // The update the device expects (--device-expects); null: the one being sent.
     const Update* expects = nullptr;
     VirtualClock* virtualClock = nullptr; // replies in virtual time; null: real time
-    // Set: a real MIDI port instead of the simulated device.
-    std::function<std::unique_ptr<MidiPort>(const Update&)> realPort;
     // Test-only fault: a byte the device receives wrong (portion index, offset).
     std::optional<std::pair<std::size_t, std::size_t>> corruptByte;
+};
+
+// Where the job's port leads: a real MIDI port, or else the simulated device.
+struct PortChoice {
+    std::function<std::unique_ptr<MidiPort>(const Update&)> real;
+    SimulationSettings simulation;
 };
 
 class ConsoleJobHost : public UpdateJobHost {
 public:
     using LogLine = std::function<void(const std::string& line)>;
 
-    ConsoleJobHost(ConsoleDisplay& display, TransferWatch& watch, SimulationSettings simulation,
-                   LogLine log);
+    ConsoleJobHost(ConsoleDisplay& display, TransferWatch& watch, PortChoice choice, LogLine log);
     ~ConsoleJobHost() override;
 
     void JobStarted() override {}
@@ -48,6 +51,7 @@ public:
     void JobFinished(bool succeeded) override;
     void Log(const std::string& line) override { log(line); }
     void TransferEnded(TransferVerdict verdict) override { this->verdict = verdict; }
+    void PortionUndelivered(unsigned int portion, unsigned long long bytes) override;
 
     // How the job ended.
     bool Finished() const { return finished; }
@@ -59,10 +63,10 @@ public:
 private:
     ConsoleDisplay& display;
     TransferWatch& watch;
-    const SimulationSettings simulation;
+    const PortChoice choice;
     const LogLine log;
 
-    std::unique_ptr<SimulatedDevice> device; // outlives the job's port
+    std::unique_ptr<ServedDevice> device; // outlives the job's port
     std::optional<TransferVerdict> verdict;
     std::optional<std::string> failure;
     bool finished = false;

@@ -1,4 +1,6 @@
 #include "Console/Commands.h"
+#include "Console/SignalWatcher.h"
+#include "Console/TransferWatch.h"
 
 #include "Linux/AlsaDeviceEndpoint.h"
 #include "Linux/JackDeviceEndpoint.h"
@@ -6,23 +8,25 @@
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/Update.h"
 #include "Simulator/DeviceOptions.h"
-#include "Simulator/SimulatedDevice.h"
+#include "Simulator/ServedDevice.h"
 
 #include <CLI/CLI.hpp>
 
-#include <csignal>
-#include <ctime>
+#include <chrono>
 #include <memory>
 #include <ostream>
-#include <pthread.h>
-#include <type_traits>
+#include <thread>
 
 namespace midiupdate {
 namespace {
 
 // How often the device's coming and going is followed: well within the sender's
 // one-second connection checks.
-const long presencePollNanoseconds = 20 * 1000 * 1000;
+const auto presencePoll = std::chrono::milliseconds(20);
+// How often a JACK server that went away is looked for again.
+const auto serverRetry = std::chrono::milliseconds(500);
+// JACK's client names and ALSA's client and port names hold at most 63 bytes.
+const std::size_t maxNameBytes = 63;
 
 struct DeviceRequest {
     std::optional<std::string> jack;
@@ -34,25 +38,52 @@ struct DeviceRequest {
 class Served {
 public:
     virtual ~Served() = default;
+    virtual std::string Name() const = 0; // as the server knows it
+    virtual bool ServerGone() const { return false; }
     virtual void AddArrival(ArrivalStatistics&) {}
 };
 
-template <class Endpoint> class ServedOn : public Served {
+class ServedOnJack : public Served {
 public:
-    explicit ServedOn(SimulatedDevice& device) : endpoint(device) {}
+    explicit ServedOnJack(SimulatedDevice& device) : endpoint(device) {}
+    bool Open(const std::string& name, std::string& error) { return endpoint.Open(name, error); }
+    std::string Name() const override { return endpoint.ClientName(); }
+    bool ServerGone() const override { return endpoint.ServerGone(); }
     void AddArrival(ArrivalStatistics& total) override {
-        if constexpr (std::is_same_v<Endpoint, JackDeviceEndpoint>) {
-            const ArrivalStatistics mine = endpoint.Arrival();
-            total.bytes += mine.bytes;
-            total.bursts += mine.bursts;
-            total.activeSeconds += mine.activeSeconds;
-        }
+        const ArrivalStatistics mine = endpoint.Arrival();
+        total.bytes += mine.bytes;
+        total.bursts += mine.bursts;
+        total.activeSeconds += mine.activeSeconds;
     }
-    Endpoint endpoint;
+
+private:
+    JackDeviceEndpoint endpoint;
 };
 
-int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& err) {
-    DeviceOptions options;
+class ServedOnAlsa : public Served {
+public:
+    explicit ServedOnAlsa(SimulatedDevice& device) : endpoint(device) {}
+    bool Open(const std::string& name, std::string& error) {
+        this->name = name; // the sequencer takes names as given, twice over if need be
+        return endpoint.Open(name, error);
+    }
+    std::string Name() const override { return name; }
+
+private:
+    AlsaDeviceEndpoint endpoint;
+    std::string name;
+};
+
+template <class Endpoint>
+std::unique_ptr<Served> Open(SimulatedDevice& device, const std::string& name, std::string& error) {
+    auto served = std::make_unique<Endpoint>(device);
+    if (!served->Open(name, error))
+        return nullptr;
+    return served;
+}
+
+// The request checked; exitOk, or exitUsage with the reason told.
+int CheckRequest(const DeviceRequest& request, DeviceOptions& options, std::ostream& err) {
     std::string error;
     if (!ParseDeviceOptions(request.deviceWords, options, error)) {
         err << "device: " << error << '\n';
@@ -63,101 +94,156 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
         err << "device: --device-expects FILE is needed: the update the device expects\n";
         return exitUsage;
     }
-    const std::unique_ptr<Update> expects = LoadExpectedUpdate(options.expectsPath, error);
-    if (!expects) {
-        err << "device: " << error << '\n';
-        return exitUsage;
-    }
     if (!request.jack && !request.alsa) {
         err << "device: say where to serve it: --jack NAME or --alsa NAME\n";
         return exitUsage;
     }
-    const bool jack = request.jack.has_value();
-    const std::string name = jack ? *request.jack : *request.alsa;
-    SimulatedDeviceConfig config = options.device;
-    if (!options.nameGiven)
-        config.name = name;
-    config.expected = PortionViews(*expects);
-    config.keepReceived = false;
-    config.ownDeliveryThread = true;
-    const std::string problem = ConfigProblem(config);
-    if (!problem.empty()) {
-        err << "device: " << problem << '\n';
+    const std::string& name = request.jack ? *request.jack : *request.alsa;
+    if (name.empty() || name.size() > maxNameBytes) {
+        err << "device: the port's name must be 1 to " << maxNameBytes << " bytes long, not "
+            << name.size() << '\n';
         return exitUsage;
     }
+    return exitOk;
+}
 
-    // Blocked before any thread starts, so only this thread takes them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
-    SetTraceSink([](const std::string&) {}); // the device's own log would bury its report
+void TellTransfer(const SimulatedDevice::TransferReport& transfer, std::ostream& out) {
+    const std::size_t portions = transfer.completedPortions;
+    const std::size_t requests = transfer.identityRequests;
+    out << Format("Received %zu complete portion%s and %zu identity request%s.\n", portions,
+                  portions == 1 ? "" : "s", requests, requests == 1 ? "" : "s");
+    if (transfer.integrity)
+        out << transfer.integrity->text << '\n';
+}
 
-    int status = exitOk;
-    {
-        SimulatedDevice device(config, std::make_unique<RealTimeScheduler>());
-        std::unique_ptr<Served> served;
-        ArrivalStatistics arrival;
-        const char* api = jack ? "JACK" : "the ALSA sequencer";
-        out << "Device '" << config.name << "' expects " << expects->sysExPortions.size()
-            << " portions (" << BytesToHuman(expects->TotalSysExSize()) << "); Ctrl-C ends.\n"
-            << std::flush;
-        for (;;) {
-            const bool present = device.IsPresent();
-            if (present && !served) {
-                std::unique_ptr<Served> made;
-                bool opened;
-                if (jack) {
-                    auto endpoint = std::make_unique<ServedOn<JackDeviceEndpoint>>(device);
-                    opened = endpoint->endpoint.Open(name, error);
-                    made = std::move(endpoint);
-                } else {
-                    auto endpoint = std::make_unique<ServedOn<AlsaDeviceEndpoint>>(device);
-                    opened = endpoint->endpoint.Open(name, error);
-                    made = std::move(endpoint);
-                }
-                if (!opened) {
-                    err << "device: cannot serve on " << api << ": " << error << '\n';
-                    status = exitRejected;
-                    break;
-                }
-                served = std::move(made);
-                out << "Serving '" << name << "' on " << api << ".\n" << std::flush;
-            } else if (!present && served) {
-                served->AddArrival(arrival);
-                served.reset();
-                out << "The device has vanished.\n" << std::flush;
-            }
-            const timespec poll{0, presencePollNanoseconds};
-            if (sigtimedwait(&signals, nullptr, &poll) > 0)
-                break;
+// Serves the device until the user ends it: on the port while the device is present,
+// again after the JACK server has gone and come back, and telling of each transfer as
+// the next begins. exitOk, or exitRejected when the port cannot be served at all.
+class Service {
+public:
+    Service(SimulatedDevice& device, const DeviceRequest& request, std::ostream& out,
+            std::ostream& err)
+        : device(device), jack(request.jack.has_value()),
+          name(jack ? *request.jack : *request.alsa), api(jack ? "JACK" : "the ALSA sequencer"),
+          out(out), err(err) {}
+
+    int Run(const TransferWatch& watch) {
+        while (!watch.WasInterrupted()) {
+            if (!Follow())
+                return exitRejected;
+            TellEndedTransfers();
+            std::this_thread::sleep_for(presencePoll);
         }
         if (served)
             served->AddArrival(arrival);
         served.reset();
-        if (status == exitOk) {
-            const std::optional<IntegrityReport> integrity = device.Integrity();
-            const std::size_t portions = device.CompletedPortions();
-            const std::size_t requests = device.IdentityRequests();
-            out << Format("Received %zu complete portion%s and %zu identity request%s.\n", portions,
-                          portions == 1 ? "" : "s", requests, requests == 1 ? "" : "s");
-            if (integrity) {
-                out << integrity->text << '\n';
-                if (!integrity->identical)
-                    status = exitCorrupted;
+        return exitOk;
+    }
+
+    const ArrivalStatistics& Arrival() const { return arrival; }
+
+private:
+    // False when the port cannot be served the first time.
+    bool Follow() {
+        const auto now = std::chrono::steady_clock::now();
+        if (served && served->ServerGone()) {
+            Withdraw();
+            out << "The JACK server has gone; the device is served again once it is back.\n"
+                << std::flush;
+            retryAt = now + serverRetry;
+        }
+        const bool present = device.IsPresent();
+        if (present && !served && now >= retryAt) {
+            std::string error;
+            served = jack ? Open<ServedOnJack>(device, name, error)
+                          : Open<ServedOnAlsa>(device, name, error);
+            if (!served && !everServed) {
+                err << "device: cannot serve on " << api << ": " << error << '\n';
+                return false;
             }
-            if (arrival.bytes && arrival.activeSeconds > 0)
-                out << Format("Arrival: %s in %u bursts, %.1f ms from first to last byte of "
-                              "each: %.2f MB/s\n",
-                              BytesToHuman(static_cast<unsigned int>(arrival.bytes)).c_str(),
-                              arrival.bursts, arrival.activeSeconds * 1000.0,
-                              arrival.bytes / arrival.activeSeconds / 1e6);
+            if (!served) {
+                retryAt = now + serverRetry;
+                return true;
+            }
+            everServed = true;
+            out << "Serving '" << served->Name() << "' on " << api << ".\n" << std::flush;
+        } else if (!present && served) {
+            Withdraw();
+            out << "The device has vanished.\n" << std::flush;
+        }
+        return true;
+    }
+
+    void Withdraw() {
+        served->AddArrival(arrival);
+        served.reset();
+    }
+
+    void TellEndedTransfers() {
+        const std::vector<SimulatedDevice::TransferReport> transfers = device.Transfers();
+        for (; told + 1 < transfers.size(); ++told) {
+            TellTransfer(transfers[told], out);
+            out << "A new transfer begins.\n" << std::flush;
         }
     }
+
+    SimulatedDevice& device;
+    const bool jack;
+    const std::string name;
+    const char* const api;
+    std::ostream& out;
+    std::ostream& err;
+    std::unique_ptr<Served> served;
+    bool everServed = false;
+    std::chrono::steady_clock::time_point retryAt{};
+    std::size_t told = 0; // transfers told of
+    ArrivalStatistics arrival;
+};
+
+// What the device received, transfer by transfer; exitCorrupted when any differed.
+int Report(SimulatedDevice& device, const ArrivalStatistics& arrival, std::ostream& out) {
+    const std::vector<SimulatedDevice::TransferReport> transfers = device.Transfers();
+    TellTransfer(transfers.back(), out);
+    int status = exitOk;
+    for (const SimulatedDevice::TransferReport& transfer : transfers)
+        if (transfer.integrity && !transfer.integrity->identical)
+            status = exitCorrupted;
+    if (arrival.bytes && arrival.activeSeconds > 0)
+        out << Format("Arrival: %s in %u bursts, %.1f ms from first to last byte of each: "
+                      "%.2f MB/s\n",
+                      BytesToHuman(static_cast<unsigned int>(arrival.bytes)).c_str(),
+                      arrival.bursts, arrival.activeSeconds * 1000.0,
+                      arrival.bytes / arrival.activeSeconds / 1e6);
+    return status;
+}
+
+int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& err) {
+    DeviceOptions options;
+    if (const int refused = CheckRequest(request, options, err); refused != exitOk)
+        return refused;
+    options.device.servesAgain = true;
+    DeviceHost host;
+    host.defaultName = request.jack ? *request.jack : *request.alsa;
+    std::string error;
+    TransferWatch watch(std::nullopt);
+    // Before the device's threads start, so that only the watcher takes the signals.
+    SignalWatcher signals(watch);
+    const std::unique_ptr<ServedDevice> served =
+        ServedDevice::Make(options, nullptr, host, std::make_unique<RealTimeScheduler>(), error);
+    if (!served) {
+        err << "device: " << error << '\n';
+        return exitUsage;
+    }
+    const Update& expects = served->Expected();
+    SetTraceSink([](const std::string&) {}); // the device's own log would bury its report
+    out << "Device '" << served->Config().name << "' expects " << expects.sysExPortions.size()
+        << " portions (" << BytesToHuman(expects.TotalSysExSize()) << "); Ctrl-C ends.\n"
+        << std::flush;
+    Service service(served->Device(), request, out, err);
+    int status = service.Run(watch);
+    if (status == exitOk)
+        status = Report(served->Device(), service.Arrival(), out);
     SetTraceSink(nullptr);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return status;
 }
 
@@ -189,13 +275,18 @@ Command AddDeviceCommand(CLI::App& program) {
     word("--device-expects", "FILE", "The update the device expects (needed).");
     word("--device-name", "NAME", "The name in its identity reply (default: the port's).");
     word("--device-status", "SCRIPT",
-         "Replies per portion, the last repeating: accept, error, busy:N, busy, silent, garbage "
-         "(default accept).");
+         "Replies per portion, the last repeating: accept, error, busy:N, busy, silent, garbage, "
+         "endless (default accept).");
     word("--device-version", "MAJOR.MINOR",
          "The version it answers the identity request with (default: it does not answer).");
+    word("--device-identity", "FAULT",
+         "The identity reply is short, foreign (another universal reply) or no-f7.");
     word("--device-appears-after", "MS", "Milliseconds before its port is there.");
     word("--device-vanishes-after-portion", "N:MS",
          "After portion N its port is away for MS milliseconds.");
+    word("--device-vanishes-during-portion", "N:MS",
+         "Halfway through portion N its port is away for MS milliseconds; the rest of the "
+         "portion is lost.");
     return {device, [request](std::ostream& out, std::ostream& err) {
                 return ServeDevice(*request, out, err);
             }};

@@ -3,6 +3,7 @@
 #include "Console/ConsoleJobHost.h"
 #include "Console/InputFile.h"
 #include "Console/MidiChoice.h"
+#include "Console/SignalWatcher.h"
 #include "Console/TransferWatch.h"
 #include "Console/UpdateJson.h"
 
@@ -58,48 +59,6 @@ private:
     std::mutex lock;
     std::ostream* verbose;
     std::ostream* file;
-};
-
-// Ctrl-C or a termination request stops the transfer; so does a hangup (the terminal
-// closed, ssh dropped) while the device is still awaited, but once bytes have gone out
-// the transfer is finished, since stopping then would leave a half-written firmware. The
-// signals are taken by a thread of their own with sigwait, so the transfer's threads are
-// never disturbed mid-call; a second stop request ends the program at once.
-class SignalWatcher {
-public:
-    explicit SignalWatcher(TransferWatch& watch) {
-        sigemptyset(&signals);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR2}) // SIGUSR2, our own: stop watching
-            sigaddset(&signals, signal);
-        pthread_sigmask(SIG_BLOCK, &signals, &previous);
-        thread = std::thread([this, &watch] {
-            int signal = 0;
-            while (sigwait(&signals, &signal) == 0 && signal != SIGUSR2) {
-                if (signal == SIGHUP && watch.ChunkSent()) {
-                    Trace("send: hangup after the transfer began; finishing it\n");
-                    continue;
-                }
-                if (watch.WasInterrupted()) {
-                    const char restore[] = "\r\033[K\n";
-                    (void)!write(STDOUT_FILENO, restore, sizeof restore - 1);
-                    std::_Exit(128 + signal);
-                }
-                watch.Interrupt(signal);
-            }
-        });
-    }
-    ~SignalWatcher() {
-        pthread_kill(thread.native_handle(), SIGUSR2);
-        thread.join();
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
-    SignalWatcher(const SignalWatcher&) = delete;
-    SignalWatcher& operator=(const SignalWatcher&) = delete;
-
-private:
-    sigset_t signals{};
-    sigset_t previous{};
-    std::thread thread;
 };
 
 nlohmann::ordered_json IntegrityJson(const IntegrityReport& report) {
@@ -197,7 +156,7 @@ Command AddSendCommand(CLI::App& program) {
   1    the file was rejected, or the job failed otherwise
   2    bad arguments, or FILE cannot be read
   3    sent, but the device did not confirm it
-  4    the device reported an error, or another version
+  4    the device reported an error, or another version, or bytes did not reach it
   5    gave up waiting for the device (--give-up-after)
   6    the simulated device received other bytes than the file's
   129  hangup before the transfer began (after it, the transfer finishes)
@@ -221,8 +180,12 @@ Examples:
             }};
 }
 
-int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
-    SimulationSettings simulation;
+namespace {
+
+// The device's port: a real one (ALSA or JACK, found by the update's names or --port),
+// or the simulated device the options describe. exitOk, or the status of a refusal.
+int ChoosePort(const SendRequest& request, PortChoice& choice, std::unique_ptr<Update>& expects,
+               std::ostream& err) {
     std::string error;
     if (!request.simulate) {
         MidiApi api;
@@ -234,14 +197,14 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
             err << "send: " << error << '\n';
             return request.midi ? exitUsage : exitRejected;
         }
-        simulation.realPort = RealPortFactory(api, request.port);
+        choice.real = RealPortFactory(api, request.port);
     }
+    SimulationSettings& simulation = choice.simulation;
     if (!ParseDeviceOptions(request.deviceWords, simulation.options, error)) {
         err << "send: " << error << '\n';
         return exitUsage;
     }
     simulation.corruptByte = request.corruptByte;
-    std::unique_ptr<Update> expects;
     if (!simulation.options.expectsPath.empty()) {
         expects = LoadExpectedUpdate(simulation.options.expectsPath, error);
         if (!expects) {
@@ -250,28 +213,44 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
         }
         simulation.expects = expects.get();
     }
+    return exitOk;
+}
 
-    // Before any signal is taken over: a FIFO that nobody writes to can still be left
-    // with Ctrl-C or a termination request.
-    InputFile input;
-    const InputFile::Result opened = input.Open(request.path, error);
-    if (opened != InputFile::Result::Ready) {
-        err << "send: " << error << '\n';
-        if (request.events)
-            out << DumpJson({{"failure", error}}) << '\n' << std::flush;
-        return opened == InputFile::Result::Unusable ? exitUsage : exitRejected;
+// After the job: the verdict's exit status, with the facts a program reads.
+int Report(const SendRequest& request, ConsoleDisplay& display, const TransferWatch& watch,
+           const ConsoleJobHost& host, const VirtualClock& virtualClock) {
+    if (watch.WasInterrupted()) {
+        const int status = 128 + watch.Signal();
+        display.Fact("interrupted", status,
+                     "Interrupted: the transfer was stopped and the port closed.", true);
+        return status;
     }
+    if (request.virtualClock)
+        display.Fact("virtualTime", virtualClock.Elapsed(),
+                     "Virtual time: " + Duration(virtualClock.Elapsed()) +
+                         " (what the transfer would have taken in real time)",
+                     false);
+    if (watch.GaveUpWaiting())
+        return exitGaveUp;
+    if (host.Failed() || !host.Verdict())
+        return exitRejected;
 
-    std::ofstream logFile;
-    if (request.logFile) {
-        logFile.open(*request.logFile, std::ios::app);
-        if (!logFile) {
-            err << "send: cannot write the log file " << *request.logFile << '\n';
-            return exitUsage;
-        }
+    int status = *host.Verdict() == TransferVerdict::Accepted      ? exitOk
+                 : *host.Verdict() == TransferVerdict::Unconfirmed ? exitUnconfirmed
+                                                                   : exitDeviceFailed;
+    if (const auto integrity = host.Integrity()) {
+        display.Fact("integrity", IntegrityJson(*integrity), integrity->text,
+                     !integrity->identical);
+        // The device holding other bytes than the file is a failure whatever it said.
+        if (!integrity->identical)
+            status = exitCorrupted;
     }
-    ConsoleLog log(request.verbose ? &err : nullptr, request.logFile ? &logFile : nullptr);
+    return status;
+}
 
+// The job on the chosen port, with the display, the clock and the signals.
+int RunTransfer(const SendRequest& request, PortChoice choice, const InputFile& input,
+                ConsoleLog& log, std::ostream& out, std::ostream& err) {
     // A live bar and a scrolling log on one terminal would garble each other.
     const ConsoleDisplay::Form form = request.events  ? ConsoleDisplay::Form::Events
                                       : request.quiet ? ConsoleDisplay::Form::Quiet
@@ -294,12 +273,12 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
     VirtualClock virtualClock;
     virtualClock.RecordSleeps(false);
     if (request.virtualClock)
-        simulation.virtualClock = &virtualClock;
+        choice.simulation.virtualClock = &virtualClock;
     TransferWatch::Clock watchedClock(watch, request.virtualClock ? &virtualClock : nullptr);
     ScopedClock clock(watchedClock);
     ScopedTraceSink traces([&log](const std::string& record) { log.Write(record); });
 
-    ConsoleJobHost host(*display, watch, simulation,
+    ConsoleJobHost host(*display, watch, std::move(choice),
                         [&log](const std::string& line) { log.Write(line); });
     if (signals) {
         // The job on a thread of its own, so the watcher can interrupt its waits.
@@ -309,34 +288,39 @@ int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
         RunUpdateJob(input.ReadPath(), host);
     }
     display->Finish();
+    return Report(request, *display, watch, host, virtualClock);
+}
 
-    if (watch.WasInterrupted()) {
-        const int status = 128 + watch.Signal();
-        display->Fact("interrupted", status,
-                      "Interrupted: the transfer was stopped and the port closed.", true);
-        return status;
-    }
-    if (request.virtualClock)
-        display->Fact("virtualTime", virtualClock.Elapsed(),
-                      "Virtual time: " + Duration(virtualClock.Elapsed()) +
-                          " (what the transfer would have taken in real time)",
-                      false);
-    if (watch.GaveUpWaiting())
-        return exitGaveUp;
-    if (host.Failed() || !host.Verdict())
-        return exitRejected;
+} // namespace
 
-    int status = *host.Verdict() == TransferVerdict::Accepted      ? exitOk
-                 : *host.Verdict() == TransferVerdict::Unconfirmed ? exitUnconfirmed
-                                                                   : exitDeviceFailed;
-    if (const auto integrity = host.Integrity()) {
-        display->Fact("integrity", IntegrityJson(*integrity), integrity->text,
-                      !integrity->identical);
-        // The device holding other bytes than the file is a failure whatever it said.
-        if (!integrity->identical)
-            status = exitCorrupted;
+int Send(const SendRequest& request, std::ostream& out, std::ostream& err) {
+    PortChoice choice;
+    std::unique_ptr<Update> expects; // outlives the transfer that refers to it
+    if (const int refused = ChoosePort(request, choice, expects, err); refused != exitOk)
+        return refused;
+
+    // Before any signal is taken over: a FIFO that nobody writes to can still be left
+    // with Ctrl-C or a termination request.
+    std::string error;
+    InputFile input;
+    const InputFile::Result opened = input.Open(request.path, error);
+    if (opened != InputFile::Result::Ready) {
+        err << "send: " << error << '\n';
+        if (request.events)
+            out << DumpJson({{"failure", error}}) << '\n' << std::flush;
+        return opened == InputFile::Result::Unusable ? exitUsage : exitRejected;
     }
-    return status;
+
+    std::ofstream logFile;
+    if (request.logFile) {
+        logFile.open(*request.logFile, std::ios::app);
+        if (!logFile) {
+            err << "send: cannot write the log file " << *request.logFile << '\n';
+            return exitUsage;
+        }
+    }
+    ConsoleLog log(request.verbose ? &err : nullptr, request.logFile ? &logFile : nullptr);
+    return RunTransfer(request, std::move(choice), input, log, out, err);
 }
 
 } // namespace midiupdate

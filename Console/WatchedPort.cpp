@@ -32,12 +32,21 @@ void WatchedPort::PermitOtherPorts() {
 void WatchedPort::Disconnect() {
     watch.Check();
     inner->Disconnect();
+    CountUndelivered();
 }
 
 void WatchedPort::Send(const unsigned char* data, unsigned long size) {
     watch.Check();
     inner->Send(data, size);
     watch.MarkChunkSent();
+    CountUndelivered();
+}
+
+void WatchedPort::CountUndelivered() {
+    const unsigned long long now = inner->UndeliveredBytes();
+    if (now > innerUndelivered)
+        Undelivered(static_cast<unsigned long>(now - innerUndelivered));
+    innerUndelivered = now;
 }
 
 std::vector<unsigned char> WatchedPort::ReceiveSysEx(unsigned int timeoutMilliseconds,
@@ -46,7 +55,10 @@ std::vector<unsigned char> WatchedPort::ReceiveSysEx(unsigned int timeoutMillise
     watch.Check();
     if (!recognised)
         return {}; // a device the update does not name is not asked either
-    return inner->ReceiveSysEx(timeoutMilliseconds, request, size);
+    std::vector<unsigned char> reply = inner->ReceiveSysEx(timeoutMilliseconds, request, size);
+    // The inner port never counts its request: whatever it counted now is the update's.
+    CountUndelivered();
+    return reply;
 }
 
 std::vector<unsigned char> WatchedPort::LastSysEx() {

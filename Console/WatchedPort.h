@@ -32,7 +32,11 @@ public:
     void ClearLastSysEx() override;
 
 private:
+    // Takes over what the inner port has counted as undelivered since the last look.
+    void CountUndelivered();
+
     std::unique_ptr<MidiPort> inner;
+    unsigned long long innerUndelivered = 0;
     const bool recognised;
     const std::string deviceName;
     TransferWatch& watch;

@@ -117,10 +117,20 @@ void AlsaSequencerPort::Disconnect() {
 void AlsaSequencerPort::Transmit(const unsigned char* data, unsigned long size) {
     if (!connected) {
         Trace("AlsaSequencerPort::Send: Not connected, %lu bytes not sent\n", size);
+        Undelivered(size);
         return;
     }
-    if (!sequencer.Send(data, size))
+    if (gone) {
+        // Events for a client that has left go nowhere; the sequencer says nothing of it.
+        Trace("AlsaSequencerPort::Send: %s:%s has gone, %lu bytes not sent\n",
+              destination.clientName.c_str(), destination.portName.c_str(), size);
+        Undelivered(size);
+        return;
+    }
+    if (!sequencer.Send(data, size)) {
         Trace("AlsaSequencerPort::Send: %lu bytes not delivered\n", size);
+        Undelivered(size);
+    }
 }
 
 } // namespace midiupdate

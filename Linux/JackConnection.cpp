@@ -41,16 +41,20 @@ void JackMessage(const char* text) {
     Trace("libjack: %s\n", text);
 }
 
-std::uint32_t Length(const unsigned char* header) {
-    std::uint32_t length;
-    std::memcpy(&length, header, sizeof length);
-    return length;
+// A record's header: the event's length, with this bit set when it is not counted.
+const std::uint32_t uncountedBit = 0x80000000u;
+
+std::uint32_t Header(const unsigned char* header) {
+    std::uint32_t value;
+    std::memcpy(&value, header, sizeof value);
+    return value;
 }
 
 } // namespace
 
-JackConnection::JackConnection(OnBytes onBytes)
-    : onBytes(std::move(onBytes)), outgoing(outgoingCapacity), incoming(incomingCapacity) {
+JackConnection::JackConnection(OnBytes onBytes, OnUnheard onUnheard)
+    : onBytes(std::move(onBytes)), onUnheard(std::move(onUnheard)), outgoing(outgoingCapacity),
+      incoming(incomingCapacity) {
     sem_init(&room, 0, 0);
     sem_init(&received, 0, 0);
 }
@@ -154,9 +158,12 @@ int JackConnection::Process(std::uint32_t frames) {
     jack_midi_clear_buffer(out);
     maxEventSize.store(jack_midi_max_event_size(out), std::memory_order_relaxed);
     bool took = false;
+    // Read once per cycle from the server's graph, without locks.
+    const bool heard = jack_port_connected(output) > 0;
+    std::size_t unheard = 0;
     unsigned char header[4];
     while (outgoing.Peek(header, sizeof header) == sizeof header) {
-        const std::uint32_t length = Length(header);
+        const std::uint32_t length = Header(header) & ~uncountedBit;
         // A record is written whole, so its body is there; it waits for the next cycle
         // when this one's buffer is full.
         if (length > jack_midi_max_event_size(out))
@@ -167,9 +174,13 @@ int JackConnection::Process(std::uint32_t frames) {
         outgoing.Peek(event, length, sizeof header);
         outgoing.Consume(sizeof header + length);
         took = true;
+        if (!heard && !(Header(header) & uncountedBit))
+            unheard += length;
     }
     if (took)
         sem_post(&room);
+    if (unheard > 0 && onUnheard)
+        onUnheard(unheard);
 
     void* in = jack_port_get_buffer(input, frames);
     const std::uint32_t count = jack_midi_get_event_count(in);
@@ -228,10 +239,10 @@ bool JackConnection::WaitForCycles(std::uint64_t n, unsigned int limit) {
     return true;
 }
 
-bool JackConnection::WriteEvent(const unsigned char* data, std::size_t size) {
+bool JackConnection::WriteEvent(const unsigned char* data, std::size_t size, bool counted) {
     unsigned char header[4];
-    const std::uint32_t length = static_cast<std::uint32_t>(size);
-    std::memcpy(header, &length, sizeof header);
+    const std::uint32_t value = static_cast<std::uint32_t>(size) | (counted ? 0 : uncountedBit);
+    std::memcpy(header, &value, sizeof header);
     while (!outgoing.Write(header, sizeof header, data, size)) {
         if (shutDown)
             return false;
@@ -240,12 +251,12 @@ bool JackConnection::WriteEvent(const unsigned char* data, std::size_t size) {
     return true;
 }
 
-bool JackConnection::Queue(const unsigned char* data, std::size_t size) {
+bool JackConnection::Queue(const unsigned char* data, std::size_t size, bool counted) {
     if (!client || !splitter || shutDown)
         return false;
     bool ok = true;
-    splitter->Add(data, size, [this, &ok](const unsigned char* event, std::size_t length) {
-        ok = ok && WriteEvent(event, length);
+    splitter->Add(data, size, [this, &ok, counted](const unsigned char* event, std::size_t length) {
+        ok = ok && WriteEvent(event, length, counted);
     });
     return ok;
 }
@@ -255,7 +266,7 @@ bool JackConnection::QueueWhole(const unsigned char* data, std::size_t size) {
         return false;
     bool ok = true;
     splitter->Flush([this, &ok](const unsigned char* event, std::size_t length) {
-        ok = ok && WriteEvent(event, length);
+        ok = ok && WriteEvent(event, length, true);
     });
     return ok;
 }
@@ -265,7 +276,7 @@ bool JackConnection::Drain(unsigned int limit) {
         return true;
     bool ok = true;
     splitter->Flush([this, &ok](const unsigned char* event, std::size_t length) {
-        ok = ok && WriteEvent(event, length);
+        ok = ok && WriteEvent(event, length, true);
     });
     const auto start = SystemClock().TimeNow();
     while (outgoing.Available() != 0) {

@@ -37,8 +37,11 @@ struct JackPortName {
 class JackConnection {
 public:
     using OnBytes = std::function<void(const unsigned char* data, std::size_t size)>;
+    // On JACK's process thread: bytes of counted events that went out while our output
+    // was connected to nothing (the port behind it has gone), so reached nobody.
+    using OnUnheard = std::function<void(std::size_t size)>;
 
-    explicit JackConnection(OnBytes onBytes);
+    explicit JackConnection(OnBytes onBytes, OnUnheard onUnheard = nullptr);
     ~JackConnection(); // drains (bounded), then closes the client
     JackConnection(const JackConnection&) = delete;
     JackConnection& operator=(const JackConnection&) = delete;
@@ -68,8 +71,8 @@ public:
 
     // Queues bytes as events, waiting for room; returns once all are queued. A message
     // the chunk ends inside is held until a later Queue completes it. False when the
-    // server has gone.
-    bool Queue(const unsigned char* data, std::size_t size);
+    // server has gone. Events of an uncounted Queue are never told to OnUnheard.
+    bool Queue(const unsigned char* data, std::size_t size, bool counted = true);
     // Queues bytes that are whole as the caller sends them (a device's message), ended or
     // not: nothing is held back waiting for an F7 that may never come.
     bool QueueWhole(const unsigned char* data, std::size_t size);
@@ -84,12 +87,13 @@ private:
     static void PortRegistrationFn(std::uint32_t port, int registered, void* context);
     static void ClientRegistrationFn(const char* name, int registered, void* context);
     int Process(std::uint32_t frames);
-    bool WriteEvent(const unsigned char* data, std::size_t size);
+    bool WriteEvent(const unsigned char* data, std::size_t size, bool counted);
     bool WaitForCycles(std::uint64_t cycles, unsigned int limit);
     void Read();
     void Close();
 
     const OnBytes onBytes;
+    const OnUnheard onUnheard;
     jack_client_t* client = nullptr;
     jack_port_t* output = nullptr;
     jack_port_t* input = nullptr;

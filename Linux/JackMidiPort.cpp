@@ -21,7 +21,8 @@ JackMidiPort::JackMidiPort(LinuxPortSettings settings)
 
 std::unique_ptr<JackConnection> JackMidiPort::NewConnection() {
     return std::make_unique<JackConnection>(
-        [this](const unsigned char* data, std::size_t size) { Received(data, size); });
+        [this](const unsigned char* data, std::size_t size) { Received(data, size); },
+        [this](std::size_t size) { Undelivered(static_cast<unsigned long>(size)); });
 }
 
 JackMidiPort::~JackMidiPort() {
@@ -143,10 +144,13 @@ void JackMidiPort::Disconnect() {
 void JackMidiPort::Transmit(const unsigned char* data, unsigned long size) {
     if (!connected) {
         Trace("JackMidiPort::Send: Not connected, %lu bytes not sent\n", size);
+        Undelivered(size);
         return;
     }
-    if (!connection->Queue(data, size))
+    if (!connection->Queue(data, size, !SendingRequest())) {
         Trace("JackMidiPort::Send: the JACK server has gone, %lu bytes not sent\n", size);
+        Undelivered(size);
+    }
 }
 
 } // namespace midiupdate

@@ -8,11 +8,6 @@
 namespace midiupdate {
 namespace {
 
-bool IsIdentityReply(const std::vector<unsigned char>& message) {
-    return message.size() >= 5 && message[0] == 0xF0 && message[1] == 0x7E && message[3] == 0x06 &&
-           message[4] == 0x02;
-}
-
 unsigned long Positive(int value, unsigned long otherwise) {
     return value > 0 ? static_cast<unsigned long>(value) : otherwise;
 }
@@ -52,14 +47,7 @@ void LinuxMidiPort::Send(const unsigned char* data, unsigned long size) {
 }
 
 void LinuxMidiPort::Received(const unsigned char* data, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i) {
-        sysExCollector.Add(data[i]);
-        if (data[i] == 0xF7 && sysExCollector.HasSysEx() &&
-            IsIdentityReply(sysExCollector.message)) {
-            std::lock_guard<std::mutex> guard(identityLock);
-            identityReply = sysExCollector.message;
-        }
-    }
+    CollectReceived(data, size);
 }
 
 std::vector<unsigned char> LinuxMidiPort::ReceiveSysEx(unsigned int timeoutMilliseconds,
@@ -67,38 +55,17 @@ std::vector<unsigned char> LinuxMidiPort::ReceiveSysEx(unsigned int timeoutMilli
                                                        unsigned long size) {
     // Short enough that a prompt reply costs little, long enough not to spin.
     static const unsigned int pollInterval = 20;
-    const unsigned int start = TimeNow();
-    ClearLastSysEx();
-    {
-        std::lock_guard<std::mutex> guard(identityLock);
-        identityReply.clear();
-    }
-    // The transfer has closed the port by now; a device that restarts after its update
-    // gets until the limit to come back.
-    bool sent = request == nullptr || size == 0;
-    for (;;) {
-        if (!sent && IsConnected()) {
-            Trace("%s::ReceiveSysEx: Sending %lu-byte request\n", ClassName(), size);
+    const std::string name = std::string(ClassName()) + "::ReceiveSysEx";
+    std::function<bool()> sendRequest;
+    if (request != nullptr && size > 0)
+        sendRequest = [this, &name, request, size] {
+            if (!IsConnected())
+                return false;
+            Trace("%s: Sending %lu-byte request\n", name.c_str(), size);
             Transmit(request, size);
-            sent = true;
-        }
-        {
-            std::lock_guard<std::mutex> guard(identityLock);
-            if (!identityReply.empty()) {
-                std::vector<unsigned char> reply;
-                reply.swap(identityReply);
-                Trace("%s::ReceiveSysEx: Reply after %u ms\n", ClassName(), TimeNow() - start);
-                return reply;
-            }
-        }
-        const unsigned int elapsed = TimeNow() - start;
-        if (elapsed >= timeoutMilliseconds)
-            break;
-        const unsigned int left = timeoutMilliseconds - elapsed;
-        SleepFor(left < pollInterval ? left : pollInterval);
-    }
-    Trace("%s::ReceiveSysEx: No reply within %u ms\n", ClassName(), timeoutMilliseconds);
-    return {};
+            return true;
+        };
+    return AwaitIdentityReply(timeoutMilliseconds, pollInterval, name, sendRequest);
 }
 
 } // namespace midiupdate

@@ -7,7 +7,6 @@
 
 #include "MidiUpdateLib/MidiPort.h"
 
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -49,6 +48,7 @@ protected:
     // `transportLimit`: the most bytes the transport takes in one go, to cap chunks.
     LinuxMidiPort(LinuxPortSettings settings, unsigned long transportLimit);
 
+    // Counts with Undelivered what it knows did not reach the device.
     virtual void Transmit(const unsigned char* data, unsigned long size) = 0;
     // On the reader thread: bytes from the device, in order.
     void Received(const unsigned char* data, std::size_t size);
@@ -56,12 +56,6 @@ protected:
 
     const LinuxPortSettings settings;
     const unsigned long transportLimit;
-
-private:
-    // Kept apart from the last-message store, so a status report that follows an
-    // identity reply closely cannot hide it.
-    std::mutex identityLock;
-    std::vector<unsigned char> identityReply;
 };
 
 } // namespace midiupdate

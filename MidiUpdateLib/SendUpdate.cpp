@@ -136,6 +136,12 @@ std::vector<unsigned char> IdentityReply(const IdentityReplyFields& fields) {
     return reply;
 }
 
+bool IsIdentityReply(const std::vector<unsigned char>& message) {
+    const unsigned char* const header = identityReplyHeader;
+    return message.size() >= 5 && message[0] == header[0] && message[1] == header[1] &&
+           message[3] == header[3] && message[4] == header[4];
+}
+
 void DeviceVersionBytes(unsigned int major, unsigned int minor, unsigned char bytes[4]) {
     bytes[0] = static_cast<unsigned char>(major / 22);
     bytes[1] = static_cast<unsigned char>(major % 22);
@@ -281,6 +287,9 @@ SysExSender::~SysExSender() = default;
 
 namespace {
 
+const char* const deviceErrorText =
+    "There was an error sending the update file.\nPlease restart the device and try again.";
+
 struct Verdict {
     TransferVerdict kind;
     std::string text;
@@ -296,8 +305,7 @@ Verdict ChooseVerdict(int status, Update& update, MidiPort& port, UpdateProgress
     if (status == UPDATE_STATUS_ACCEPTED)
         return {TransferVerdict::Accepted, updated};
     if (status != UPDATE_STATUS_NONE && status != UPDATE_STATUS_BUSY)
-        return {TransferVerdict::Failed, "There was an error sending the update file.\nPlease "
-                                         "restart the device and try again."};
+        return {TransferVerdict::Failed, deviceErrorText};
 
     progress.Status("Verifying update status...");
     const std::vector<unsigned char> reply =
@@ -325,15 +333,42 @@ Verdict ChooseVerdict(int status, Update& update, MidiPort& port, UpdateProgress
 
 } // namespace
 
-TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
+int SysExSender::SendWhileConnected(Update::SysExPortion& portion, unsigned int number,
+                                    UpdateProgress& progress, unsigned long long& lost) {
     const std::string name = TraceName("SysExSender", "Send");
-    Trace("%s(update,sender,progress)\n", name.c_str());
+    // A status the device sent after the last portion's polling had ended would answer
+    // this portion: drop it, through the port's interface, since some ports keep their
+    // own store. A reply arriving from now on counts.
+    if (!port.LastSysEx().empty())
+        Trace("%s: Discarding a stale reply\n", name.c_str());
+    port.ClearLastSysEx();
+    const unsigned long long undeliveredBefore = port.UndeliveredBytes();
+    SendPortion(portion, progress);
+    const int status = WaitForUpdateToFinish(port, progress);
+    Trace("%s: Disconnecting\n", name.c_str());
+    // After the disconnection: a port may learn of the last chunks' fate only once they
+    // have gone out.
+    port.Disconnect();
+    lost = port.UndeliveredBytes() - undeliveredBefore;
+    if (lost > 0) {
+        Trace("%s: %llu bytes of portion %u did not reach the device\n", name.c_str(), lost,
+              number);
+        if (onUndelivered)
+            onUndelivered(number, lost);
+    }
+    DoDelay(portion, progress);
+    return status;
+}
+
+TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
+    Trace("%s(update,sender,progress)\n", TraceName("SysExSender", "Send").c_str());
     progress.Progress(0.0f);
     progress.ProgressIndeterminate();
     progress.Status("Started update");
 
     const float total = static_cast<float>(update.TotalSysExSize());
     int status = UPDATE_STATUS_NONE;
+    unsigned long long undelivered = 0;
     std::uint64_t bytesBefore = 0;
     const unsigned count = static_cast<unsigned>(update.sysExPortions.size());
     for (unsigned n = 1; n <= count; ++n) {
@@ -346,33 +381,27 @@ TransferVerdict SysExSender::Send(Update& update, UpdateProgress& progress) {
         else
             progress.Status(Format("Sending chunk #%u of %u", n, count)); // a portion, as ever
 
-        for (;;) {
-            progress.ProgressIndeterminate();
-            if (CheckConnected(port)) {
-                // A status the device sent after the last portion's polling had ended
-                // would answer this portion: drop it, through the port's interface, since
-                // some ports keep their own store. A reply arriving from now on counts.
-                if (!port.LastSysEx().empty())
-                    Trace("%s: Discarding a stale reply\n", name.c_str());
-                port.ClearLastSysEx();
-                SendPortion(portion, converter);
-                status = WaitForUpdateToFinish(port, converter);
-                Trace("%s: Disconnecting\n", name.c_str());
-                port.Disconnect();
-                DoDelay(portion, converter);
-                break;
-            }
+        progress.ProgressIndeterminate();
+        while (!CheckConnected(port)) {
             // The first portion's "Looking for" line says all there is to say.
             if (n > 1)
                 progress.Status(Format("Could not send chunk #%u of %u. Retrying...", n, count));
             SleepFor(RETRY_SLEEP);
+            progress.ProgressIndeterminate();
         }
+        unsigned long long lost = 0;
+        status = SendWhileConnected(portion, n, converter, lost);
+        undelivered += lost;
         bytesBefore = bytesAfter;
     }
 
     progress.Progress(1.0f);
     progress.Status("MIDI update sent successfully.");
-    const Verdict verdict = ChooseVerdict(status, update, port, progress);
+    Verdict verdict = ChooseVerdict(status, update, port, progress);
+    // A later portion's acceptance, or a version that reads right, says nothing of a hole
+    // in an earlier one: the device may be running firmware with bytes missing.
+    if (undelivered > 0)
+        verdict = {TransferVerdict::Failed, deviceErrorText};
     progress.Completed(verdict.text);
     return verdict.kind;
 }

@@ -9,6 +9,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,8 +54,17 @@ public:
 
     bool SendChunked(Update::SysExPortion& portion, MidiPort& port, UpdateProgress& progress);
 
+    // Told, before the verdict, of each portion (numbered from 1) some of whose bytes
+    // the port knows did not reach the device. Such a transfer never ends in success.
+    std::function<void(unsigned int portion, unsigned long long bytes)> onUndelivered;
+
 protected:
     MidiPort& port;
+
+private:
+    // One portion once the port is connected, to its pause; the status it ended with.
+    int SendWhileConnected(Update::SysExPortion& portion, unsigned int number,
+                           UpdateProgress& progress, unsigned long long& lost);
 };
 
 class SimpleSysExSender : public SysExSender {
@@ -103,6 +113,9 @@ struct IdentityReplyFields {
     std::string name;                        // bytes as they stand; cut to 16
 };
 std::vector<unsigned char> IdentityReply(const IdentityReplyFields& fields);
+// Whether `message` is an identity reply from any device (its third byte, the device's
+// id, answers a request to all whatever it is).
+bool IsIdentityReply(const std::vector<unsigned char>& message);
 // The version bytes H L D1 D2, read back as "%d.%d%d" of H * 22 + L, D1, D2: so the
 // device's text equals the file's "%u.%02u" for major up to 7F * 22 + 21 and minor < 100.
 const unsigned int MAX_DEVICE_MAJOR_VERSION = 0x7F * 22 + 21;

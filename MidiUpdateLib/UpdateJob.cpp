@@ -34,6 +34,9 @@ void LoadAndSend(const std::string& path, UpdateJobHost& host) {
     if (!port)
         throw std::runtime_error("No MIDI port could be made for the update.");
     SimpleSysExSender sender(*port);
+    sender.onUndelivered = [&host](unsigned int portion, unsigned long long bytes) {
+        host.PortionUndelivered(portion, bytes);
+    };
     const TransferVerdict verdict = sender.Send(update, host.ProgressSink());
     host.TransferEnded(verdict);
     // Leaving the frame destroys sender, port, update and stream, in that order.

@@ -31,6 +31,8 @@ public:
     virtual void Log(const std::string& line) = 0;
     // What the sender decided, after Send returns; nothing the user sees depends on it.
     virtual void TransferEnded(TransferVerdict /*verdict*/) {}
+    // Before the verdict, for each portion some bytes of which did not reach the device.
+    virtual void PortionUndelivered(unsigned int /*portion*/, unsigned long long /*bytes*/) {}
 };
 
 // Runs one job to its end on the calling thread. Never lets an exception escape: a

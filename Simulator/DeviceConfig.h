@@ -78,6 +78,9 @@ struct SimulatedDeviceConfig {
     // Deliver replies on a thread of the device's own (as a platform's receive thread
     // would) instead of on the scheduler's thread.
     bool ownDeliveryThread = false;
+    // Once every expected portion has arrived, bytes that are not an identity request
+    // begin a new transfer of the same portions, as a device updated again does.
+    bool servesAgain = false;
 };
 
 // The byte counts of an update's portions, for `portionSizes`.

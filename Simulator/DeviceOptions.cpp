@@ -169,8 +169,21 @@ bool SplitShellWords(const std::string& text, std::vector<std::string>& words, s
     return true;
 }
 
+namespace {
+
+const char* SimulateVariable() {
+    return std::getenv("MIDI_UPDATER_SIMULATE");
+}
+
+} // namespace
+
 bool DeviceOptionsFromEnvironment(DeviceOptions& options, std::string& error) {
-    return ParseSimulateVariable(std::getenv("MIDI_UPDATER_SIMULATE"), options, error);
+    return ParseSimulateVariable(SimulateVariable(), options, error);
+}
+
+bool SimulateVariableGiven() {
+    const char* text = SimulateVariable();
+    return text != nullptr && *text != '\0';
 }
 
 bool ParseSimulateVariable(const char* text, DeviceOptions& options, std::string& error) {

@@ -54,6 +54,8 @@ bool SplitShellWords(const std::string& text, std::vector<std::string>& words, s
 bool ParseSimulateVariable(const char* value, DeviceOptions& options, std::string& error);
 // The same, with the variable read from the environment.
 bool DeviceOptionsFromEnvironment(DeviceOptions& options, std::string& error);
+// Whether the variable is set to anything but an empty text.
+bool SimulateVariableGiven();
 
 // Reads the update named by --device-expects as the updater reads it. Null, with the
 // reason in `error`, when it cannot be read.

@@ -216,7 +216,32 @@ bool SimulatedDevice::AllPortionsReceived() const {
     return current == sizes.size();
 }
 
+void SimulatedDevice::BeginTransfer() {
+    ended.push_back(CurrentTransfer());
+    identityRequestsBefore = identityRequests;
+    std::fill(counts.begin(), counts.end(), 0);
+    for (std::vector<unsigned char>& portion : portions)
+        portion.clear();
+    current = 0;
+    if (integrity)
+        integrity.emplace(config.expected);
+    ++chain; // nothing still due for the last transfer is sent
+    Trace("SimulatedDevice: transfer %lu begins\n", static_cast<unsigned long>(ended.size() + 1));
+    CompleteReachedPortions(); // leading empty portions
+}
+
+SimulatedDevice::TransferReport SimulatedDevice::CurrentTransfer() const {
+    TransferReport report;
+    report.completedPortions = current;
+    report.identityRequests = identityRequests - identityRequestsBefore;
+    if (integrity)
+        report.integrity = integrity->Report();
+    return report;
+}
+
 void SimulatedDevice::Store(unsigned char byte) {
+    if (config.servesAgain && !sizes.empty() && AllPortionsReceived())
+        BeginTransfer();
     std::size_t& count = counts[current];
     if (count == 0)
         ++chain; // a new portion: replies still due for earlier ones are void
@@ -382,6 +407,13 @@ std::size_t SimulatedDevice::CompletedPortions() const {
 std::size_t SimulatedDevice::IdentityRequests() const {
     std::lock_guard<std::mutex> guard(stateLock);
     return identityRequests;
+}
+
+std::vector<SimulatedDevice::TransferReport> SimulatedDevice::Transfers() const {
+    std::lock_guard<std::mutex> guard(stateLock);
+    std::vector<TransferReport> transfers = ended;
+    transfers.push_back(CurrentTransfer());
+    return transfers;
 }
 
 std::size_t SimulatedDevice::BytesIgnored() const {

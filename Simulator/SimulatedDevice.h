@@ -58,6 +58,15 @@ public:
     std::size_t IdentityRequests() const;  // how many arrived
     std::size_t BytesIgnored() const;      // arrived while absent
 
+    // What one transfer brought, for a device that serves again.
+    struct TransferReport {
+        std::size_t completedPortions = 0;
+        std::size_t identityRequests = 0;
+        std::optional<IntegrityReport> integrity;
+    };
+    // Every transfer so far, the one under way (or the only one) last.
+    std::vector<TransferReport> Transfers() const;
+
     // Test-only fault: flips the low bit of the byte at `offset` of portion `index` as it
     // arrives, or in ReceivedPortions() if it has arrived and is kept.
     void CorruptReceivedByte(std::size_t index, std::size_t offset);
@@ -74,6 +83,8 @@ private:
     void ReceiveByte(unsigned char byte);
     void Store(unsigned char byte);
     bool AllPortionsReceived() const;
+    void BeginTransfer(); // another transfer of the same portions
+    TransferReport CurrentTransfer() const;
     void CompleteReachedPortions();
     void CompletePortion(std::size_t index);
 
@@ -110,6 +121,8 @@ private:
     bool requestCandidate = false;
     std::size_t requestMatched = 0;
     std::size_t identityRequests = 0;
+    std::size_t identityRequestsBefore = 0; // in the transfers that have ended
+    std::vector<TransferReport> ended;
     std::size_t bytesIgnored = 0;
     std::set<std::pair<std::size_t, std::size_t>> corruptions; // (index, offset) yet to arrive
 };

@@ -2,19 +2,11 @@
 
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/PlatformForm.h"
-#include "MidiUpdateLib/SendUpdate.h"
 
 namespace {
 
 std::string Name(const char* function) {
     return midiupdate::TraceName("SimulatedMidiPort", function);
-}
-
-bool IsIdentityReply(const std::vector<unsigned char>& message) {
-    // Any device identifier (the third byte) answers a request to all.
-    return message.size() >= 5 && message[0] == identityReplyHeader[0] &&
-           message[1] == identityReplyHeader[1] && message[3] == identityReplyHeader[3] &&
-           message[4] == identityReplyHeader[4];
 }
 
 } // namespace
@@ -58,62 +50,45 @@ void SimulatedMidiPort::Disconnect() {
 void SimulatedMidiPort::Send(const unsigned char* data, unsigned long size) {
     if (!open) {
         Trace("%s: Not connected, %lu bytes dropped\n", Name("Send").c_str(), size);
+        Undelivered(size);
         return;
     }
     if (!device.IsPresent()) {
         Trace("%s: Device has gone, %lu bytes dropped\n", Name("Send").c_str(), size);
+        Undelivered(size);
         return;
     }
+    // The device may go inside the chunk; what it ignored from there on is known here, as
+    // a driver that is told of an unplugged device knows what it could not hand over.
+    const std::size_t ignoredBefore = device.BytesIgnored();
     device.Receive(data, size);
+    const std::size_t ignored = device.BytesIgnored() - ignoredBefore;
+    if (ignored > 0) {
+        Trace("%s: Device went, %zu bytes dropped\n", Name("Send").c_str(), ignored);
+        Undelivered(static_cast<unsigned long>(ignored));
+    }
 }
 
 void SimulatedMidiPort::Deliver(const unsigned char* data, std::size_t size) {
     if (!open)
         return; // a closed port hears nothing
-    for (std::size_t i = 0; i < size; ++i) {
-        sysExCollector.Add(data[i]);
-        if (data[i] == 0xF7 && sysExCollector.HasSysEx() &&
-            IsIdentityReply(sysExCollector.message)) {
-            std::lock_guard<std::mutex> guard(identityLock);
-            identityReply = sysExCollector.message;
-        }
-    }
+    CollectReceived(data, size);
 }
 
 std::vector<unsigned char> SimulatedMidiPort::ReceiveSysEx(unsigned int timeoutMilliseconds,
                                                            const unsigned char* request,
                                                            unsigned long size) {
+    // Short enough that a prompt reply costs little, long enough not to spin.
     static const unsigned int pollInterval = 50;
-    const unsigned int start = TimeNow();
-    ClearLastSysEx();
-    {
-        std::lock_guard<std::mutex> guard(identityLock);
-        identityReply.clear();
-    }
-    // The transfer has closed the port by now; a device that is still away (restarting
-    // after its update, say) gets until the limit to come back.
-    bool sent = request == nullptr || size == 0;
-    for (;;) {
-        if (!sent && device.IsPresent() && IsConnected()) {
-            Trace("%s: Sending %lu-byte request\n", Name("ReceiveSysEx").c_str(), size);
+    const std::string name = Name("ReceiveSysEx");
+    std::function<bool()> sendRequest;
+    if (request != nullptr && size > 0)
+        sendRequest = [this, &name, request, size] {
+            if (!device.IsPresent() || !IsConnected())
+                return false;
+            Trace("%s: Sending %lu-byte request\n", name.c_str(), size);
             Send(request, size);
-            sent = true;
-        }
-        {
-            std::lock_guard<std::mutex> guard(identityLock);
-            if (!identityReply.empty()) {
-                std::vector<unsigned char> reply;
-                reply.swap(identityReply);
-                Trace("%s: Reply after %u ms\n", Name("ReceiveSysEx").c_str(), TimeNow() - start);
-                return reply;
-            }
-        }
-        const unsigned int elapsed = TimeNow() - start; // unsigned: survives the wrap
-        if (elapsed >= timeoutMilliseconds)
-            break;
-        const unsigned int left = timeoutMilliseconds - elapsed;
-        SleepFor(left < pollInterval ? left : pollInterval);
-    }
-    Trace("%s: No reply within %u ms\n", Name("ReceiveSysEx").c_str(), timeoutMilliseconds);
-    return {};
+            return true;
+        };
+    return AwaitIdentityReply(timeoutMilliseconds, pollInterval, name, sendRequest);
 }

@@ -7,7 +7,6 @@
 #include "Simulator/SimulatedDevice.h"
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 class SimulatedMidiPort : public MidiPort {
@@ -36,9 +35,4 @@ private:
     const unsigned long idealChunkSize;
     const unsigned long maxChunkSize;
     std::atomic<bool> open{false}; // read on the delivering thread
-
-    // Identity replies are kept apart from the last-message store, so a status report
-    // that follows one closely cannot hide it from ReceiveSysEx.
-    std::mutex identityLock;
-    std::vector<unsigned char> identityReply;
 };

@@ -210,8 +210,12 @@ void WindowsMidiPort::Send(const unsigned char* data, unsigned long size) {
           static_cast<unsigned>(size));
     if (size == 0)
         return;
+    // Only the update's own bytes count as undelivered, not the framing added to them.
+    delivered = true;
     if (!frameChunks) {
         SendVerbatim(data, size);
+        if (!delivered)
+            Undelivered(size);
         return;
     }
     // Each end gets exactly one marker: F0 in front unless the data has it, F7 behind
@@ -224,12 +228,15 @@ void WindowsMidiPort::Send(const unsigned char* data, unsigned long size) {
     if (data[size - 1] != 0xF7)
         framed.push_back(0xF7);
     SendVerbatim(framed.data(), static_cast<unsigned long>(framed.size()));
+    if (!delivered)
+        Undelivered(size);
 }
 
 void WindowsMidiPort::SendVerbatim(const unsigned char* data, unsigned long size) {
     static const char* const name = "WindowsMidiPort::SendVerbatim";
     if (!IsConnected()) {
         Trace("Can't send MIDI, not connected\n");
+        delivered = false;
         return;
     }
     MIDIHDR header{};
@@ -247,14 +254,17 @@ void WindowsMidiPort::SendVerbatim(const unsigned char* data, unsigned long size
         SleepFor(1000);
         if (!IsConnected()) {
             Trace("Can't send MIDI, not connected\n");
+            delivered = false;
             return;
         }
     }
     result = midiOutLongMsg(outHandle, &header, sizeof header);
-    if (result != MMSYSERR_NOERROR)
+    if (result != MMSYSERR_NOERROR) {
         Trace("%s: Error sending (%s)\n", name, MidiErrorText(result));
-    else
+        delivered = false;
+    } else {
         SleepFor(static_cast<unsigned>(delay));
+    }
 
     // The driver still owns the buffer until it has played it; the header lives on this
     // stack, so there is no leaving before that.

@@ -40,6 +40,8 @@ public:
                                             const unsigned char* request,
                                             unsigned long size) override;
     // The bytes unchanged, as one long message; returns once the driver has played them.
+    // A message that never reached the driver (no device, refused) is left to Send to
+    // count as undelivered.
     virtual void SendVerbatim(const unsigned char* data, unsigned long size);
 
     void Connect();
@@ -66,6 +68,8 @@ private:
     HMIDIOUT outHandle = nullptr;
     std::atomic<HMIDIIN> inHandle{nullptr};
     std::atomic<bool> inputRunning{false};
+    // Cleared by SendVerbatim when its message did not reach the driver; Send counts it.
+    bool delivered = true;
 };
 
 // Logs every output and input device whose name can be read.

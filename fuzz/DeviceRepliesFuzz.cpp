@@ -24,8 +24,8 @@ void Expect(bool same, const char* what) {
     }
 }
 
-const unsigned char identityHeader[5] = {0xF0, 0x7E, 0x00, 0x06, 0x02};
-const unsigned char statusHeader[5] = {0xF0, 0x00, 0x00, 0x3F, 0x73};
+const unsigned char (&identityHeader)[5] = identityReplyHeader;
+const unsigned char (&statusHeader)[5] = statusMessageHeader;
 
 bool StartsWith(const std::vector<unsigned char>& bytes, const unsigned char (&header)[5]) {
     return bytes.size() >= 5 && std::equal(header, header + 5, bytes.begin());

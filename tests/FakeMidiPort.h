@@ -30,6 +30,8 @@ public:
 
     // Received bytes, through the collector into the store; any thread.
     void Feed(const Bytes& bytes);
+    // Bytes the port knows did not reach the device, as a platform port counts them.
+    void Lose(unsigned long bytes) { Undelivered(bytes); }
 
     std::vector<std::string> Calls() const;
     std::size_t Count(const std::string& call) const;

@@ -3,7 +3,8 @@
 // One table of faults a device can throw at a transfer, run through every kind of port
 // we have on the virtual clock (or, for a port through a real server, in real time
 // bounded by the wall clock): each must end in the designed verdict, within the
-// design's waits, with every portion sent while connected received exactly.
+// design's waits, with every portion sent while connected received exactly, and with
+// the bytes the device missed counted by the port, and no others.
 
 #include "MidiUpdateLib/MidiPort.h"
 #include "MidiUpdateLib/VirtualClock.h"
@@ -25,6 +26,7 @@ enum class PlatformFault {
     preparesFail,        // the driver is short of memory for three header preparations
     unreadableNameFirst, // a device whose name cannot be read is listed before it
     offlineTwinFirst,    // an offline device of the same name is listed before it
+    sendRefused,         // the system refuses the second chunk of portion 1
 };
 
 // Puts a simulated device behind one kind of port and makes the port that reaches it.

@@ -15,8 +15,14 @@ class AlsaPortUnderTest : public testsupport::PortUnderTest {
 public:
     const char* Name() const override { return "ALSA sequencer port"; }
     bool AsksForIdentity() const override { return true; }
+    bool Stages(testsupport::PlatformFault fault) const override {
+        return fault == testsupport::PlatformFault::none ||
+               fault == testsupport::PlatformFault::sendRefused;
+    }
     std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
                                      VirtualClock& clock) override {
+        // The first event of chunk 2: chunk 1 is 1100 bytes, five 256-byte events.
+        alsastandin::RefuseOutput(fault == testsupport::PlatformFault::sendRefused ? 6 : 0);
         following = std::make_shared<bool>(true);
         Follow(device, clock, following);
         // The update's own pacing, as the program uses it.

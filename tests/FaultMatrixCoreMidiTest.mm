@@ -16,14 +16,16 @@ public:
     bool Stages(testsupport::PlatformFault fault) const override {
         using testsupport::PlatformFault;
         return fault == PlatformFault::none || fault == PlatformFault::unreadableNameFirst ||
-               fault == PlatformFault::offlineTwinFirst;
+               fault == PlatformFault::offlineTwinFirst || fault == PlatformFault::sendRefused;
     }
     std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
                                      VirtualClock&) override {
         coremidistandin::Reset();
         coremidistandin::EndpointSpec spec;
         spec.name = "Widget";
-        if (fault != testsupport::PlatformFault::none) {
+        if (fault == testsupport::PlatformFault::sendRefused) {
+            spec.refusedSend = 2;
+        } else if (fault != testsupport::PlatformFault::none) {
             // Both ends of a device listed before the real one.
             coremidistandin::EndpointSpec other = spec;
             other.displayNameReadable = fault != testsupport::PlatformFault::unreadableNameFirst;

@@ -34,6 +34,8 @@ public:
             widget.failingOpens = 12;
         if (fault == PlatformFault::preparesFail)
             widget.failingPrepares = 3;
+        if (fault == PlatformFault::sendRefused)
+            widget.refusedMessage = 2;
         std::vector<winmmstandin::Port> ports{winmmstandin::MidiMapper(), widget};
         if (fault == PlatformFault::unreadableNameFirst) {
             winmmstandin::Port unreadable;

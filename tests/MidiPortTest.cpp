@@ -1,6 +1,8 @@
 #include "MidiUpdateLib/MidiPort.h"
 #include "MidiUpdateLib/PlatformForm.h"
+#include "MidiUpdateLib/SendUpdate.h"
 #include "MidiUpdateLib/SysExCollector.h"
+#include "MidiUpdateLib/VirtualClock.h"
 #include "tests/FakeMidiPort.h"
 #include "tests/TestSupport.h"
 
@@ -27,6 +29,15 @@ public:
         for (unsigned char byte : bytes)
             sysExCollector.Add(byte);
     }
+    // A port that loses everything it sends, the identity request included.
+    void Lose(unsigned long bytes) { Undelivered(bytes); }
+    std::vector<unsigned char> Ask(const Bytes& reply) {
+        return AwaitIdentityReply(1000, 50, "BasePort::ReceiveSysEx", [this, reply] {
+            Lose(6);
+            CollectReceived(reply.data(), reply.size());
+            return true;
+        });
+    }
 };
 
 // Hex bytes, where "XX*N" stands for N bytes XX.
@@ -37,7 +48,8 @@ Bytes Expand(const std::string& text) {
     while (tokens >> token) {
         const std::size_t star = token.find('*');
         const Bytes one = Hex(token.substr(0, star));
-        const std::size_t count = star == std::string::npos ? 1 : std::stoul(token.substr(star + 1));
+        const std::size_t count =
+            star == std::string::npos ? 1 : std::stoul(token.substr(star + 1));
         for (std::size_t i = 0; i < count; ++i)
             bytes.insert(bytes.end(), one.begin(), one.end());
     }
@@ -120,6 +132,28 @@ TEST(MidiPort, KeepsTheLastCompleteMessageAndTracesIt) {
     EXPECT_TRUE(port.LastSysEx().empty());
     EXPECT_TRUE(port.ReceiveSysEx(5000, Hex("F0 7E 7F 06 01 F7").data(), 6).empty());
     EXPECT_TRUE(port.ReceiveSysEx(0, nullptr, 0).empty());
+}
+
+// Only the update's bytes count, from any thread; the port's own request never does.
+TEST(MidiPort, CountsUndeliveredBytesButNeverTheIdentityRequest) {
+    testsupport::TraceCapture trace;
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    BasePort port;
+    port.Lose(10);
+    std::thread([&port] { port.Lose(5); }).join();
+    const Bytes reply = Hex("F0 7E 11 06 02 41 01 02 03 00 01 00 05 F7");
+    // A status report right behind the reply does not hide it.
+    Bytes received = Hex("F0 01 F7");
+    received.insert(received.end(), reply.begin(), reply.end());
+    const Bytes status = StatusMessage(0x00);
+    received.insert(received.end(), status.begin(), status.end());
+    EXPECT_EQ(port.Ask(received), reply);
+    EXPECT_EQ(port.UndeliveredBytes(), 15u);
+    EXPECT_EQ(port.Ask(Hex("F0 01 F7")), Bytes{});
+    EXPECT_EQ(clock.Elapsed(), 1000u);
+    port.Lose(1);
+    EXPECT_EQ(port.UndeliveredBytes(), 16u);
 }
 
 TEST(MidiPort, ToStringShowsTwentyBytesAtMost) {

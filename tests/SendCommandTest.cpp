@@ -224,6 +224,26 @@ TEST_F(Send, DeviceThatAppearsLateOrVanishesBetweenPortions) {
     EXPECT_TRUE(outcome.HasStatus("Could not send chunk #2 of 3. Retrying..."));
     EXPECT_FALSE(outcome.HasStatus("Could not send chunk #3 of 3. Retrying..."));
     EXPECT_EQ(outcome.IntegrityText(), "identical");
+
+    // Gone inside a portion, the first or the last: the bytes sent meanwhile are lost,
+    // and a later acceptance must not read as success. The device's own report decides
+    // the exit status.
+    const std::pair<const char*, nlohmann::json> cuts[] = {
+        {"1:20000", {{"portion", 1}, {"bytes", 1500}}},
+        {"3:20000", {{"portion", 3}, {"bytes", 350}}},
+    };
+    for (const auto& [words, undelivered] : cuts) {
+        SendRequest cut = Request();
+        cut.deviceWords = {"--device-vanishes-during-portion", words};
+        outcome = Run(cut);
+        EXPECT_EQ(outcome.status, 6) << words << "\n" << outcome.err;
+        EXPECT_EQ(outcome.Completed(), DEVICE_ERROR) << words;
+        const auto told = std::find(outcome.events.begin(), outcome.events.end(),
+                                    nlohmann::json{{"undelivered", undelivered}});
+        const auto verdict = std::find(outcome.events.begin(), outcome.events.end(),
+                                       nlohmann::json{{"completed", DEVICE_ERROR}});
+        EXPECT_TRUE(told < verdict) << words << "\n" << outcome.err;
+    }
 }
 
 TEST_F(Send, GivingUpOnADeviceThatNeverAppears) {

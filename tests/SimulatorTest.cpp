@@ -414,6 +414,7 @@ TEST(SimulatedDevice, ComparesWithTheExpectedPortionsAsTheyArrive) {
         const char* label;
         Bytes stream;
         std::string text;
+        bool servesAgain = false; // then two transfers, the first identical
     } cases[] = {
         {"identical", Join({one, two}),
          "device received 2 portions, 7 bytes, identical to the update file"},
@@ -426,17 +427,31 @@ TEST(SimulatedDevice, ComparesWithTheExpectedPortionsAsTheyArrive) {
          "device received 1 portion, 4 bytes; the update file has 2 portions"},
         {"bytes beyond", Join({one, two, Hex("00 00")}),
          "device received 3 portions, 9 bytes; 2 bytes arrived beyond the update file's portions"},
+        // Updated again: the identity request still belongs to the first transfer.
+        {"served again",
+         Join({one, two, Bytes(deviceEnquiry, deviceEnquiry + 6), one, Hex("F0 31 F7")}),
+         "device received 2 portions, 7 bytes; portion 2 differs from the update file at byte 1 "
+         "(file 0x30, device 0x31)",
+         true},
     };
     for (const auto& c : cases) {
         SimulatedDeviceConfig config = Config({});
         config.expected = {{one.data(), one.size()}, {two.data(), two.size()}};
         config.keepReceived = false;
+        config.servesAgain = c.servesAgain;
         Rig rig(config);
         rig.Send(c.stream);
         const std::optional<IntegrityReport> report = rig.device->Integrity();
         ASSERT_TRUE(report) << c.label;
         EXPECT_EQ(report->text, c.text) << c.label;
         EXPECT_EQ(report->identical, c.label == std::string("identical")) << c.label;
+        const auto transfers = rig.device->Transfers();
+        ASSERT_EQ(transfers.size(), c.servesAgain ? 2u : 1u) << c.label;
+        if (c.servesAgain) {
+            EXPECT_TRUE(transfers[0].integrity->identical) << c.label;
+            EXPECT_EQ(transfers[0].identityRequests, 1u) << c.label;
+            EXPECT_EQ(transfers[1].completedPortions, 2u) << c.label;
+        }
         EXPECT_EQ(rig.device->ReceivedPortions().size(), report->portions) << c.label;
         for (const Bytes& kept : rig.device->ReceivedPortions())
             EXPECT_TRUE(kept.empty()) << c.label;

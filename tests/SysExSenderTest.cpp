@@ -162,7 +162,10 @@ TEST(SysExSender, ChoosesTheVerdictFromTheLastStatusOrTheIdentityReply) {
         Version version;
         TransferVerdict verdict;
         std::string text;
+        unsigned long lost = 0; // bytes of the portion the port knows it could not deliver
     };
+    const std::string sendError =
+        "There was an error sending the update file.\nPlease restart the device and try again.";
     const Case cases[] = {
         {"accepted", accepted, Reply("00 01 00 04"), {1, 5}, TransferVerdict::Accepted, updated},
         {"error",
@@ -211,6 +214,16 @@ TEST(SysExSender, ChoosesTheVerdictFromTheLastStatusOrTheIdentityReply) {
          TransferVerdict::Accepted,
          "The update has been sent to the device sucessfully.\nIt is now at version firmware "
          "2.00."},
+        // Neither an acceptance nor the right version makes up for a hole in the firmware.
+        {"accepted, bytes lost", accepted, {}, {1, 5}, TransferVerdict::Failed, sendError, 2},
+        {"silent, same version, bytes lost",
+         none,
+         Reply("00 01 00 05"),
+         {1, 5},
+         TransferVerdict::Failed,
+         sendError,
+         3},
+        {"silent, no reply, bytes lost", none, {}, {1, 5}, TransferVerdict::Failed, sendError, 3},
     };
     for (const Case& c : cases) {
         testsupport::TraceCapture trace;
@@ -219,12 +232,28 @@ TEST(SysExSender, ChoosesTheVerdictFromTheLastStatusOrTheIdentityReply) {
         FakeMidiPort port;
         port.lastSysExAnswers = {c.status};
         port.identityReply = c.reply;
+        port.onSend = [&port, &c](const Bytes& chunk) {
+            port.Lose(std::min<unsigned long>(c.lost, static_cast<unsigned long>(chunk.size())));
+        };
         RecordingProgress progress;
         Update update = MakeUpdate({{Hex("F0 01 F7"), 0}}, c.version);
 
         SimpleSysExSender sender(port);
+        std::vector<std::pair<unsigned, unsigned long long>> told;
+        sender.onUndelivered = [&told](unsigned portion, unsigned long long bytes) {
+            told.emplace_back(portion, bytes);
+        };
         EXPECT_EQ(sender.Send(update, progress), c.verdict) << c.what;
         EXPECT_EQ(progress.Completions(), Events{c.text}) << c.what;
+        using Told = std::vector<std::pair<unsigned, unsigned long long>>;
+        const Told expected = c.lost ? Told{{1u, c.lost}} : Told{};
+        EXPECT_EQ(told, expected) << c.what;
+        EXPECT_EQ(trace.Contains(midiupdate::TraceName("SysExSender", "Send") + ": " +
+                                 std::to_string(c.lost) +
+                                 " bytes of portion 1 did not reach "
+                                 "the device\n"),
+                  c.lost > 0)
+            << c.what;
         const bool enquired = c.status == none || c.status == busy;
         EXPECT_EQ(port.Count("ReceiveSysEx 5000 F0 7E 7F 06 01 F7"), enquired ? 1u : 0u) << c.what;
         EXPECT_EQ(progress.Statuses().back(),

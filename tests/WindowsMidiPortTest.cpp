@@ -125,7 +125,13 @@ TEST_F(WindowsMidiPortTest, FramesEachChunkWithExactlyOneMarkerAtEachEnd) {
         WindowsMidiPort port(Parameters({"Widget"}, c.frame));
         port.Send(c.chunk.data(), static_cast<unsigned long>(c.chunk.size()));
         EXPECT_EQ(winmmstandin::LongMessages("Widget"), c.sent);
+        EXPECT_EQ(port.UndeliveredBytes(), 0u);
     }
+    // Without the device the chunk is lost, and only its own bytes count, not the framing.
+    winmmstandin::Install({});
+    WindowsMidiPort port(Parameters({"Widget"}, true));
+    port.Send(Hex("01 02 03").data(), 3);
+    EXPECT_EQ(port.UndeliveredBytes(), 3u);
 }
 
 TEST_F(WindowsMidiPortTest, WaitsInVirtualTimeUntilTheDriverHasPlayedTheChunk) {

@@ -323,6 +323,8 @@ OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest, const MIDIPacketList* 
             return kMIDIObjectNotFound;
         if (endpoint->second.source)
             return kMIDIWrongEndpointType;
+        if (++endpoint->second.sends == endpoint->second.spec.refusedSend)
+            return kMIDIMessageSendErr;
         const MIDIPacket* packet = &pktlist->packet[0];
         for (UInt32 n = 0; n < pktlist->numPackets; ++n, packet = MIDIPacketNext(packet))
             endpoint->second.packetSizes.push_back(packet->length);

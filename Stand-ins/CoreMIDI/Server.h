@@ -40,6 +40,7 @@ public:
         MIDIEntityRef entity = 0;          // 0 for endpoints without a device
         SimulatedDevice* device = nullptr; // behind the endpoint, if any
         std::vector<std::size_t> packetSizes;
+        unsigned int sends = 0; // MIDISend calls to it
     };
 
     // Held for every look at the objects below; never while a read function or a device

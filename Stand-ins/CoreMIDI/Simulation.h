@@ -21,6 +21,9 @@ struct EndpointSpec {
     std::string displayName;         // empty: the same as the name
     bool displayNameReadable = true; // false: reading it fails with kMIDIUnknownProperty
     SInt32 offline = 0;
+    // A destination whose driver fails now and then: send number `refusedSend` (from 1;
+    // 0 for none) answers kMIDIMessageSendErr and goes nowhere.
+    unsigned int refusedSend = 0;
 };
 
 struct DeviceEndpoints {

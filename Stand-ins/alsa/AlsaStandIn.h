@@ -29,6 +29,9 @@ int PlugDevice(const std::string& clientName, const std::string& portName, Simul
 void UnplugDevice(int client);
 
 void SetWaitForReaders(bool wait);
+// A sequencer short of memory once: event output number `n` from now (1 is the next)
+// answers -ENOMEM and goes nowhere; 0 turns it off.
+void RefuseOutput(unsigned int n);
 std::size_t OpenClients();   // clients opened with snd_seq_open and not yet closed
 std::size_t ClientQueries(); // snd_seq_query_next_client calls so far
 

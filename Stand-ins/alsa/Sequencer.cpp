@@ -10,6 +10,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -77,6 +78,7 @@ struct Sequencer {
     int nextDevice = 20;
     bool waitForReaders = true;
     std::size_t clientQueries = 0;
+    unsigned int outputsUntilRefusal = 0; // 0: none refused
 
     Sequencer() {
         auto system = std::make_shared<Client>();
@@ -221,6 +223,11 @@ void UnplugDevice(int client) {
 void SetWaitForReaders(bool wait) {
     std::lock_guard<std::mutex> guard(Seq().lock);
     Seq().waitForReaders = wait;
+}
+
+void RefuseOutput(unsigned int n) {
+    std::lock_guard<std::mutex> guard(Seq().lock);
+    Seq().outputsUntilRefusal = n;
 }
 
 std::size_t ClientQueries() {
@@ -377,6 +384,11 @@ int snd_seq_poll_descriptors(snd_seq_t* handle, struct pollfd* pfds, unsigned in
 }
 
 int snd_seq_event_output(snd_seq_t* handle, snd_seq_event_t* ev) {
+    {
+        std::lock_guard<std::mutex> guard(Seq().lock);
+        if (Seq().outputsUntilRefusal > 0 && --Seq().outputsUntilRefusal == 0)
+            return -ENOMEM;
+    }
     Event event;
     event.header = *ev;
     if (snd_seq_ev_is_variable(ev)) {

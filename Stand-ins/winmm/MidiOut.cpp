@@ -98,6 +98,8 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT siz
     if (!header || size != sizeof(MIDIHDR) || !header->lpData)
         return MMSYSERR_INVALPARAM;
     Port& port = state.ports[out->port];
+    if (!Present(port))
+        return MMSYSERR_NODRIVER;
     if (port.failingPrepares > 0) {
         --port.failingPrepares;
         return MMSYSERR_NOMEM;
@@ -126,6 +128,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
         const Port& port = state.ports[out->port];
         if (!Present(port))
             return MMSYSERR_NODRIVER;
+        if (++state.longMessageCalls[out->port] == port.refusedMessage)
+            return MIDIERR_NOTREADY;
         const auto* bytes = reinterpret_cast<const unsigned char*>(header->lpData);
         state.longMessages[port.name].emplace_back(bytes, bytes + header->dwBufferLength);
         header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;

@@ -2,7 +2,7 @@
 
 #include "MidiUpdateLib/Update.h"
 #include "Simulator/DeviceOptions.h"
-#include "Simulator/SimulatedDevice.h"
+#include "Simulator/ServedDevice.h"
 #include "Stand-ins/winmm/StandIn.h"
 
 #include <mutex>
@@ -10,47 +10,29 @@
 namespace winmmstandin {
 namespace {
 
-// The device refers to `framed`, which refers to nothing: end the device first.
-struct Simulation {
-    std::vector<std::vector<unsigned char>> framed;
-    std::unique_ptr<SimulatedDevice> device;
-};
-
 std::mutex lock;
-std::unique_ptr<Simulation> current;
-
-} // namespace
-
-namespace {
+std::unique_ptr<ServedDevice> current;
 
 bool Start(const DeviceOptions& options, const Update& update,
            std::unique_ptr<ReplyScheduler> scheduler, std::string& error) {
-    std::unique_ptr<Update> expects;
-    if (!options.expectsPath.empty()) {
-        expects = LoadExpectedUpdate(options.expectsPath, error);
-        if (!expects)
-            return false;
-    }
-
-    auto simulation = std::make_unique<Simulation>();
-    simulation->framed =
-        FramedPortions((expects ? *expects : update).sysExPortions, update.windowsParameters);
-    SimulatedDeviceConfig config = options.device;
-    if (!options.nameGiven && !update.windowsParameters.names.empty())
-        config.name = *update.windowsParameters.names.begin();
-    for (const std::vector<unsigned char>& portion : simulation->framed)
-        config.expected.push_back({portion.data(), portion.size()});
-    config.keepReceived = false;
-    // Replies come on a thread of the device's own, as a driver's would.
-    config.ownDeliveryThread = true;
-    simulation->device = std::make_unique<SimulatedDevice>(config, std::move(scheduler));
+    DeviceHost host;
+    if (!update.windowsParameters.names.empty())
+        host.defaultName = *update.windowsParameters.names.begin();
+    // The device counts portions as the Windows port sends them: chunked and framed.
+    host.shape = [&update](const Update& expected) {
+        return FramedPortions(expected.sysExPortions, update.windowsParameters);
+    };
+    std::unique_ptr<ServedDevice> served =
+        ServedDevice::Make(options, &update, host, std::move(scheduler), error);
+    if (!served)
+        return false;
 
     Port device;
-    device.name = config.name;
-    device.device = simulation->device.get();
+    device.name = served->Config().name;
+    device.device = &served->Device();
     Install({WavetableSynth(), MidiMapper(), device});
     std::lock_guard<std::mutex> guard(lock);
-    current = std::move(simulation);
+    current = std::move(served);
     return true;
 }
 
@@ -73,18 +55,16 @@ std::optional<IntegrityReport> SimulatedIntegrity() {
     std::lock_guard<std::mutex> guard(lock);
     if (!current)
         return std::nullopt;
-    return current->device->Integrity();
+    return current->Device().Integrity();
 }
 
 void EndSimulation() {
     Install({});
-    std::unique_ptr<Simulation> ended;
+    std::unique_ptr<ServedDevice> ended;
     {
         std::lock_guard<std::mutex> guard(lock);
         ended = std::move(current);
     }
-    if (ended)
-        ended->device.reset();
 }
 
 } // namespace winmmstandin

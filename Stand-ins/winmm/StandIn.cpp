@@ -45,6 +45,7 @@ void Install(std::vector<Port> ports) {
     state.outOwner.clear();
     state.inOwner.clear();
     state.longMessages.clear();
+    state.longMessageCalls.clear();
     state.openFailing.clear();
     state.calls.clear();
     state.bytesLost = 0;

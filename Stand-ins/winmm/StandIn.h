@@ -41,7 +41,8 @@ struct State {
     std::map<std::size_t, OutHandle*> outOwner; // port -> its open output
     std::map<std::size_t, InHandle*> inOwner;   // port -> its open input
     std::map<std::string, std::vector<std::vector<unsigned char>>> longMessages;
-    std::map<std::size_t, bool> openFailing; // port -> its last output open failed
+    std::map<std::size_t, bool> openFailing;              // port -> its last output open failed
+    std::map<std::size_t, unsigned int> longMessageCalls; // port -> midiOutLongMsg calls
     std::vector<std::string> calls;
     std::size_t bytesLost = 0;
 };

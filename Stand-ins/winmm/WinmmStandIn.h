@@ -29,7 +29,8 @@ struct Port {
     std::string name;
     // Takes what the output plays and answers on the input; null for a device that only
     // takes bytes (a synthesizer, the mapper, another instrument). A simulated device that
-    // is absent cannot be opened or named, and an open handle on it fails its checks.
+    // is absent cannot be opened or named, and an open handle on it fails its checks
+    // (MMSYSERR_NODRIVER, as after an unplug).
     SimulatedDevice* device = nullptr;
     bool output = true;
     bool input = true;
@@ -46,6 +47,9 @@ struct Port {
     // device's opens; 0 for none) is handed back `heldFor` ms after it has played.
     unsigned int heldMessage = 0;
     unsigned int heldFor = 0;
+    // A driver whose hardware is busy: attempt number `refusedMessage` at a long message
+    // (from 1, counted over the device's opens; 0 for none) answers MIDIERR_NOTREADY.
+    unsigned int refusedMessage = 0;
 };
 
 // Replaces every device; devices are numbered in this order, outputs and inputs apart.
