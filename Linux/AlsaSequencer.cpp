@@ -227,6 +227,8 @@ std::vector<AlsaPortInfo> AlsaSequencer::Ports() {
             info.port = snd_seq_port_info_get_port(port);
             info.clientName = snd_seq_client_info_get_name(client);
             info.portName = snd_seq_port_info_get_name(port);
+            info.hardware = snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE;
+            info.card = snd_seq_client_info_get_card(client);
             info.writable = (caps & SND_SEQ_PORT_CAP_WRITE) && (caps & SND_SEQ_PORT_CAP_SUBS_WRITE);
             info.readable = (caps & SND_SEQ_PORT_CAP_READ) && (caps & SND_SEQ_PORT_CAP_SUBS_READ);
             if (info.writable || info.readable)

@@ -23,6 +23,8 @@ struct AlsaPortInfo {
     std::string portName;
     bool writable = false; // takes events: a destination
     bool readable = false; // gives events: a source
+    bool hardware = false; // a port of a card's MIDI hardware, not of a program or driver
+    int card = -1;         // the client's card, if any
 };
 
 class AlsaSequencer {

@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
   xvfb xdotool imagemagick fonts-wine fonts-dejavu-core procps
-  linux-source-6.1 make gcc libc6-dev flex bison bc libelf-dev xz-utils alsa-utils
+  linux-source-6.1 make gcc libc6-dev flex bison bc libelf-dev xz-utils alsa-utils perl-base
 )
 
 missing=()

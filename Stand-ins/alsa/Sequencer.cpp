@@ -464,6 +464,11 @@ const char* snd_seq_client_info_get_name(snd_seq_client_info_t* info) {
     return info->name.c_str();
 }
 
+// The stand-in's clients are programs, with no card behind them.
+int snd_seq_client_info_get_card(const snd_seq_client_info_t*) {
+    return -1;
+}
+
 int snd_seq_query_next_client(snd_seq_t*, snd_seq_client_info_t* info) {
     std::lock_guard<std::mutex> guard(Seq().lock);
     ++Seq().clientQueries;
@@ -502,6 +507,27 @@ const char* snd_seq_port_info_get_name(const snd_seq_port_info_t* info) {
 
 unsigned int snd_seq_port_info_get_capability(const snd_seq_port_info_t* info) {
     return info->capability;
+}
+
+unsigned int snd_seq_port_info_get_type(const snd_seq_port_info_t*) {
+    return SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
+}
+
+// No raw MIDI hardware: only a card's hardware port is written raw, and there is none.
+int snd_rawmidi_open(snd_rawmidi_t**, snd_rawmidi_t**, const char*, int) {
+    return -ENODEV;
+}
+
+int snd_rawmidi_close(snd_rawmidi_t*) {
+    return 0;
+}
+
+ssize_t snd_rawmidi_write(snd_rawmidi_t*, const void*, size_t) {
+    return -EBADFD;
+}
+
+int snd_rawmidi_drain(snd_rawmidi_t*) {
+    return -EBADFD;
 }
 
 int snd_seq_query_next_port(snd_seq_t*, snd_seq_port_info_t* info) {
