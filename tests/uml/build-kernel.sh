@@ -8,20 +8,26 @@ set -euo pipefail
 
 build=$(realpath -m "${1:?usage: build-kernel.sh BUILD_DIR}")/uml
 kernel=$build/linux
-[ -x "$kernel" ] && exit 0
+# Built again, from a fresh source tree, whenever this script has changed.
+recipe=$(sha256sum "$0" | cut -d ' ' -f 1)
+[ -x "$kernel" ] && [ "$(cat "$kernel.recipe" 2>/dev/null)" = "$recipe" ] && exit 0
 
 tarball=/usr/src/linux-source-6.1.tar.xz
 [ -r "$tarball" ] || { echo "build-kernel.sh: $tarball missing (package linux-source-6.1)" >&2; exit 1; }
 
 mkdir -p "$build"
 src=$build/linux-source-6.1
-if [ ! -f "$src/.unpacked" ]; then
+if [ "$(cat "$src/.unpacked" 2>/dev/null)" != "$recipe" ]; then
   rm -rf "$src"
   tar -xJf "$tarball" -C "$build"
   # ALSA is hidden from UML only because it has no sound hardware; the sequencer and
   # the virtual and USB MIDI drivers need none.
   sed -i -e '/^if !UML$/d' -e '/^endif # !UML$/d' "$src/sound/Kconfig"
-  touch "$src/.unpacked"
+  # FunctionFS refuses class-specific descriptors, which a USB MIDI interface needs; it
+  # only has to pass them on.
+  sed -i 's/^\tcase USB_DT_DEVICE:$/\tcase USB_DT_CS_INTERFACE:\n\tcase USB_DT_CS_ENDPOINT:\n\t\tbreak;\n\n\tcase USB_DT_DEVICE:/' \
+    "$src/drivers/usb/gadget/function/f_fs.c"
+  echo "$recipe" >"$src/.unpacked"
 fi
 
 options=(
@@ -54,3 +60,4 @@ done
 make -s ARCH=um -j"${UML_JOBS:-2}" linux
 cp linux "$kernel.tmp"
 mv "$kernel.tmp" "$kernel"
+echo "$recipe" >"$kernel.recipe"
