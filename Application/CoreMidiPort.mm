@@ -254,6 +254,54 @@ void CoreMidiPort::MidiRead(const MIDIPacketList* packets, void*) {
     }
 }
 
+namespace {
+
+// One destination with its properties and its entity's, for the log.
+void LogDestination(ItemCount index, MIDIEndpointRef destination) {
+    const char* const name = "ListInterfaces";
+    NSLog(@"%s:   destination index %u", name, static_cast<unsigned>(index));
+
+    CFStringRef endpointName = NULL;
+    OSStatus status = MIDIObjectGetStringProperty(destination, kMIDIPropertyName, &endpointName);
+    if (status != noErr) {
+        LogError(@"Getting dest name", status);
+    } else {
+        NSLog(@"Name=%@", (NSString*)endpointName);
+        CFRelease(endpointName);
+    }
+
+    CFPropertyListRef properties = NULL;
+    status = MIDIObjectGetProperties(destination, &properties, true);
+    if (status != noErr) {
+        LogError(@"Getting properties", status);
+    } else {
+        NSLog(@"Properties=%@", (id)properties);
+        CFRelease(properties);
+    }
+
+    MIDIEntityRef entity = 0;
+    CFPropertyListRef entityProperties = NULL;
+    status = MIDIEndpointGetEntity(destination, &entity);
+    if (status == noErr)
+        status = MIDIObjectGetProperties(entity, &entityProperties, true);
+    if (status != noErr) {
+        LogError(@"Getting entity properties", status);
+    } else {
+        NSLog(@"Entity properties=%@", (id)entityProperties);
+        CFRelease(entityProperties);
+    }
+
+    SInt32 offline = 0;
+    status = MIDIObjectGetIntegerProperty(destination, kMIDIPropertyOffline, &offline);
+    if (status != noErr)
+        LogError(@"Getting offline properties", status);
+    else
+        NSLog(@"Entity offline=%d", static_cast<int>(offline));
+    NSLog(@"Done");
+}
+
+} // namespace
+
 void ListInterfaces() {
     Pool pool;
     const char* const name = "ListInterfaces";
@@ -264,7 +312,7 @@ void ListInterfaces() {
     NSLog(@"%s: # destinations=%u", name, static_cast<unsigned>(MIDIGetNumberOfDestinations()));
 
     MIDIClientRef client = 0;
-    OSStatus status = MIDIClientCreate(CFSTR("MIDI Updater"), NULL, NULL, &client);
+    const OSStatus status = MIDIClientCreate(CFSTR("MIDI Updater"), NULL, NULL, &client);
     if (status != noErr)
         LogError(@"Creating MIDI client", status);
 
@@ -275,50 +323,9 @@ void ListInterfaces() {
     }
 
     const ItemCount destinations = MIDIGetNumberOfDestinations();
-    for (ItemCount index = 0; index < destinations; ++index) {
-        const MIDIEndpointRef destination = MIDIGetDestination(index);
-        if (destination == 0)
-            continue;
-        NSLog(@"%s:   destination index %u", name, static_cast<unsigned>(index));
-
-        CFStringRef endpointName = NULL;
-        status = MIDIObjectGetStringProperty(destination, kMIDIPropertyName, &endpointName);
-        if (status != noErr) {
-            LogError(@"Getting dest name", status);
-        } else {
-            NSLog(@"Name=%@", (NSString*)endpointName);
-            CFRelease(endpointName);
-        }
-
-        CFPropertyListRef properties = NULL;
-        status = MIDIObjectGetProperties(destination, &properties, true);
-        if (status != noErr) {
-            LogError(@"Getting properties", status);
-        } else {
-            NSLog(@"Properties=%@", (id)properties);
-            CFRelease(properties);
-        }
-
-        MIDIEntityRef entity = 0;
-        CFPropertyListRef entityProperties = NULL;
-        status = MIDIEndpointGetEntity(destination, &entity);
-        if (status == noErr)
-            status = MIDIObjectGetProperties(entity, &entityProperties, true);
-        if (status != noErr) {
-            LogError(@"Getting entity properties", status);
-        } else {
-            NSLog(@"Entity properties=%@", (id)entityProperties);
-            CFRelease(entityProperties);
-        }
-
-        SInt32 offline = 0;
-        status = MIDIObjectGetIntegerProperty(destination, kMIDIPropertyOffline, &offline);
-        if (status != noErr)
-            LogError(@"Getting offline properties", status);
-        else
-            NSLog(@"Entity offline=%d", static_cast<int>(offline));
-        NSLog(@"Done");
-    }
+    for (ItemCount index = 0; index < destinations; ++index)
+        if (const MIDIEndpointRef destination = MIDIGetDestination(index))
+            LogDestination(index, destination);
 
     if (client != 0)
         MIDIClientDispose(client);

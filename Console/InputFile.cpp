@@ -1,5 +1,8 @@
 #include "Console/InputFile.h"
 
+#include "Console/Files.h"
+#include "Console/UpdateSummary.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,24 +13,6 @@
 namespace midiupdate {
 namespace {
 
-std::string Quoted(const std::string& path) {
-    return path == "-" ? "standard input" : path;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Reads `from` to its end into an unlinked temporary file; -1 with `error` on failure.
 int CopyToTemporary(int from, const std::string& name, std::string& error) {
     const char* directory = std::getenv("TMPDIR");
     std::string pattern =
@@ -96,7 +81,7 @@ InputFile::~InputFile() {
 }
 
 InputFile::Result InputFile::Open(const std::string& path, std::string& error) {
-    const std::string name = Quoted(path);
+    const std::string name = path == "-" ? "standard input" : PathText(path);
     const int fd = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = "cannot open " + name + " (" + std::strerror(errno) + ")";

@@ -27,6 +27,43 @@ bool JackAnswers() {
     return answered;
 }
 
+// A port named with --port that exists but can never take the update is said to be so
+// at once: the sender would otherwise wait for it for ever. Nothing of that name is no
+// error: the device may come later.
+void CheckNamedPort(MidiApi api, const std::string& name) {
+    bool named = false;
+    bool takes = false;
+    bool midi = false;
+    std::string error;
+    if (api == MidiApi::Alsa) {
+        std::vector<AlsaPortInfo> ports;
+        if (ListAlsaPorts(ports, error))
+            for (const AlsaPortInfo& port : ports)
+                if (NameMatches({name}, port.clientName, port.portName)) {
+                    named = midi = true;
+                    takes = takes || port.writable;
+                }
+    } else {
+        std::vector<JackPortName> ports;
+        SetTraceSink([](const std::string&) {});
+        const bool listed = ListJackPorts(ports, error, false);
+        SetTraceSink(nullptr);
+        if (listed)
+            for (const JackPortName& port : ports)
+                if (NameMatches({name}, port.client, port.port)) {
+                    named = true;
+                    midi = midi || port.midi;
+                    takes = takes || (port.midi && port.input);
+                }
+    }
+    if (named && !midi)
+        throw std::runtime_error("--port '" + name + "' is not a MIDI port.");
+    if (named && !takes)
+        throw std::runtime_error("--port '" + name +
+                                 "' only sends MIDI: the update goes to the "
+                                 "device's input port.");
+}
+
 } // namespace
 
 bool ChooseMidiApi(const std::optional<std::string>& requested, MidiApi& api, std::string& error) {
@@ -63,6 +100,8 @@ PortFactory RealPortFactory(MidiApi api, std::optional<std::string> port) {
                                      "with --port NAME:\n" +
                                      ports.str());
         }
+        if (port)
+            CheckNamedPort(api, *port);
         LinuxPortSettings settings = PortSettingsFor(update, port);
         if (api == MidiApi::Alsa) {
             // Without a sequencer no device can ever be found: said now, not by waiting.

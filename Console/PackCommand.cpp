@@ -1,5 +1,7 @@
 #include "Console/Commands.h"
+#include "Console/Files.h"
 #include "Console/SysExContent.h"
+#include "Console/UpdateSummary.h"
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
@@ -74,7 +76,7 @@ struct FileId {
 // character device such as /dev/zero would never end.
 std::vector<unsigned char> ReadInputFile(const std::string& option, const std::string& path,
                                          std::vector<FileId>& inputs) {
-    const std::string what = option + " '" + path + "'";
+    const std::string what = option + " '" + PathText(path) + "'";
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw UsageError(what + ": cannot open (" + std::strerror(errno) + ")");
@@ -110,7 +112,9 @@ std::vector<unsigned char> ReadInputFile(const std::string& option, const std::s
     }
 }
 
-// "FILE" or "FILE@DELAY_MS". An '@' followed by anything but digits belongs to the name.
+// "FILE" or "FILE@DELAY_MS". An '@' followed by what is not a number belongs to the
+// name, as does any '@' of a file that exists under the whole name; what looks like a
+// number but is not a pause ("@-1", "@1e3") is refused rather than taken for a name.
 void SplitPortion(const std::string& value, std::string& path, unsigned int& delay) {
     path = value;
     delay = 0;
@@ -118,13 +122,17 @@ void SplitPortion(const std::string& value, std::string& path, unsigned int& del
     if (at == std::string::npos || at + 1 == value.size())
         return;
     const std::string digits = value.substr(at + 1);
-    if (digits.find_first_not_of("0123456789") != std::string::npos)
+    const bool number = digits.find_first_not_of("0123456789") == std::string::npos;
+    std::error_code error;
+    if (!number && (std::string("+-.0123456789").find(digits[0]) == std::string::npos ||
+                    std::filesystem::exists(value, error)))
         return;
-    unsigned long long number = 0;
-    if (!ParseDecimal(digits, 0xFFFFFFFFull, number))
-        throw UsageError("--portion '" + value + "': the delay must be at most 4294967295 ms");
+    unsigned long long milliseconds = 0;
+    if (!number || !ParseDecimal(digits, 0xFFFFFFFFull, milliseconds))
+        throw UsageError("--portion '" + PathText(value) + "': the pause must be a whole number " +
+                         "of milliseconds, at most 4294967295, not '" + PathText(digits) + "'");
     path = value.substr(0, at);
-    delay = static_cast<unsigned int>(number);
+    delay = static_cast<unsigned int>(milliseconds);
 }
 
 void CheckMacPorts(const std::string& text) {
@@ -168,6 +176,43 @@ void CheckWindowsParameters(const std::string& text) {
     }
 }
 
+std::string MessageText(const PackRequest& request, std::vector<FileId>& inputs) {
+    if (request.sysExMessage)
+        return "<sysex>";
+    if (!request.messageFile)
+        return request.message;
+    const std::vector<unsigned char> bytes =
+        ReadInputFile("--message-file", *request.messageFile, inputs);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A --portion record: its file read and checked, with the pause after it.
+void AddPortion(std::vector<unsigned char>& file, const std::string& value, bool allowAnyBytes,
+                std::ostream& err, std::vector<FileId>& inputs, unsigned long long& total) {
+    std::string path;
+    unsigned int delay = 0;
+    SplitPortion(value, path, delay);
+    const std::vector<unsigned char> sysEx = ReadInputFile("--portion", path, inputs);
+    const SysExContent content = InspectSysEx(sysEx.data(), sysEx.size());
+    if (content.firstStray) {
+        const std::string problem = Format("--portion '%s': stray byte at offset %zu (",
+                                           PathText(path).c_str(), *content.firstStray) +
+                                    content.problem + ")";
+        if (!allowAnyBytes)
+            throw UsageError(problem + "; --allow-any-bytes stores it as it stands");
+        err << "warning: " << problem << "; stored as it stands\n";
+    }
+    total += sysEx.size();
+    // The updater counts the bytes it sends in 32 bits.
+    if (total > maxBlock)
+        throw UsageError("--portion: all portions together must be less than 4 GiB");
+    // A pause meant in seconds or minutes but written in milliseconds.
+    if (delay > 24u * 60 * 60 * 1000)
+        err << "warning: --portion '" << PathText(path) << "': a pause of " << delay
+            << " ms is more than a day\n";
+    AddSysExPortion(file, sysEx, delay);
+}
+
 std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostream& err,
                                            std::vector<FileId>& inputs, std::size_t& portions,
                                            unsigned long long& total) {
@@ -176,18 +221,9 @@ std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostr
     const Version version = ParseVersion(request.version);
     const std::vector<unsigned short> header = ParseHeaderValues(request.headerValues);
 
-    std::string message = request.message;
-    if (request.sysExMessage) {
-        message = "<sysex>";
-    } else if (request.messageFile) {
-        const std::vector<unsigned char> bytes =
-            ReadInputFile("--message-file", *request.messageFile, inputs);
-        message.assign(bytes.begin(), bytes.end());
-    }
-
     std::vector<unsigned char> file;
-    CreateUpdateFileHeader(file, request.product, version, message, header[0], header[1],
-                           header[2]);
+    CreateUpdateFileHeader(file, request.product, version, MessageText(request, inputs), header[0],
+                           header[1], header[2]);
     portions = 0;
     total = 0;
     for (const PackRecord& record : request.records) {
@@ -195,28 +231,10 @@ std::vector<unsigned char> BuildUpdateFile(const PackRequest& request, std::ostr
         case PackRecord::Image:
             AddImage(file, ReadInputFile("--image", record.value, inputs));
             break;
-        case PackRecord::Portion: {
-            std::string path;
-            unsigned int delay = 0;
-            SplitPortion(record.value, path, delay);
-            const std::vector<unsigned char> sysEx = ReadInputFile("--portion", path, inputs);
-            const SysExContent content = InspectSysEx(sysEx.data(), sysEx.size());
-            if (content.firstStray) {
-                const std::string problem = Format("--portion '%s': stray byte at offset %zu (",
-                                                   path.c_str(), *content.firstStray) +
-                                            content.problem + ")";
-                if (!request.allowAnyBytes)
-                    throw UsageError(problem + "; --allow-any-bytes stores it as it stands");
-                err << "warning: " << problem << "; stored as it stands\n";
-            }
-            total += sysEx.size();
+        case PackRecord::Portion:
+            AddPortion(file, record.value, request.allowAnyBytes, err, inputs, total);
             ++portions;
-            // The updater counts the bytes it sends in 32 bits.
-            if (total > maxBlock)
-                throw UsageError("--portion: all portions together must be less than 4 GiB");
-            AddSysExPortion(file, sysEx, delay);
             break;
-        }
         case PackRecord::MacPorts:
             CheckMacPorts(record.value);
             AddMacPortName(file, record.value);
@@ -241,21 +259,6 @@ std::filesystem::path ThroughLinks(std::filesystem::path path) {
         path = target.is_absolute() ? target : path.parent_path() / target;
     }
     return path;
-}
-
-bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
-    const unsigned char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = write(fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Never destroys anything: the output may not be an input, nor anything but a regular
@@ -294,8 +297,8 @@ bool WriteWhole(const std::string& output, const std::vector<unsigned char>& byt
         error = std::strerror(errno);
         return false;
     }
-    bool written = WriteAll(fd, bytes) && (!exists || fchmod(fd, existing.st_mode & 07777) == 0) &&
-                   fsync(fd) == 0;
+    bool written = WriteAll(fd, bytes.data(), bytes.size()) &&
+                   (!exists || fchmod(fd, existing.st_mode & 07777) == 0) && fsync(fd) == 0;
     const int writeError = errno;
     written = close(fd) == 0 && written;
     if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
@@ -308,35 +311,28 @@ bool WriteWhole(const std::string& output, const std::vector<unsigned char>& byt
 
 } // namespace
 
-Command AddPackCommand(CLI::App& program) {
-    auto request = std::make_shared<PackRequest>();
-    // Bound only so CLI11 knows each takes one value per use; the values are taken from
-    // the parse order below, which keeps the records in command-line order.
-    auto records = std::make_shared<std::array<std::vector<std::string>, 4>>();
+namespace {
 
-    CLI::App* pack = program.add_subcommand("pack", "Build an update file.");
-    pack->footer("Records are written in the order given; every record option may be repeated.");
-    pack->add_option("-o,--output", request->output,
-                     "The update file to write; - writes it to standard output.")
-        ->type_name("FILE")
-        ->required();
-    pack->add_option("--product", request->product, "Product name.")->type_name("NAME")->required();
-    pack->add_option("--version", request->version, "Firmware version MAJOR.MINOR, e.g. 1.05.")
-        ->type_name("MAJOR.MINOR")
-        ->required();
+void AddMessageOptions(CLI::App& pack, const std::shared_ptr<PackRequest>& request) {
     CLI::Option* message =
-        pack->add_option("--message", request->message, "Message text.")->type_name("TEXT");
+        pack.add_option("--message", request->message, "Message text.")->type_name("TEXT");
     CLI::Option* messageFile =
-        pack->add_option_function<std::string>(
+        pack.add_option_function<std::string>(
                 "--message-file",
                 [request](const std::string& path) { request->messageFile = path; },
                 "Read the message from a file.")
             ->type_name("FILE");
-    CLI::Option* sysExMessage = pack->add_flag("--sysex-message", request->sysExMessage,
-                                               "Use the standard SysEx update instructions.");
+    CLI::Option* sysExMessage = pack.add_flag("--sysex-message", request->sysExMessage,
+                                              "Use the standard SysEx update instructions.");
     message->excludes(messageFile)->excludes(sysExMessage);
     messageFile->excludes(sysExMessage);
+}
 
+using RecordValues = std::array<std::vector<std::string>, 4>;
+
+// The record options, each bound to its slot of `values`; which option is which kind.
+std::map<const CLI::Option*, PackRecord::Kind> AddRecordOptions(CLI::App& pack,
+                                                                RecordValues& values) {
     struct RecordOption {
         const char* name;
         PackRecord::Kind kind;
@@ -352,12 +348,35 @@ Command AddPackCommand(CLI::App& program) {
          "Windows port parameters, e.g. 'win:1:name:A$B:delay:200'."},
     };
     std::map<const CLI::Option*, PackRecord::Kind> kinds;
-    for (std::size_t i = 0; i < records->size(); ++i) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
         const RecordOption& record = recordOptions[i];
-        kinds[pack->add_option(record.name, (*records)[i], record.help)
+        kinds[pack.add_option(record.name, values[i], record.help)
                   ->type_name(record.placeholder)
                   ->allow_extra_args(false)] = record.kind;
     }
+    return kinds;
+}
+
+} // namespace
+
+Command AddPackCommand(CLI::App& program) {
+    auto request = std::make_shared<PackRequest>();
+    // Bound only so CLI11 knows each takes one value per use; the values are taken from
+    // the parse order below, which keeps the records in command-line order.
+    auto records = std::make_shared<RecordValues>();
+
+    CLI::App* pack = program.add_subcommand("pack", "Build an update file.");
+    pack->footer("Records are written in the order given; every record option may be repeated.");
+    pack->add_option("-o,--output", request->output,
+                     "The update file to write; - writes it to standard output.")
+        ->type_name("FILE")
+        ->required();
+    pack->add_option("--product", request->product, "Product name.")->type_name("NAME")->required();
+    pack->add_option("--version", request->version, "Firmware version MAJOR.MINOR, e.g. 1.05.")
+        ->type_name("MAJOR.MINOR")
+        ->required();
+    AddMessageOptions(*pack, request);
+    const auto kinds = AddRecordOptions(*pack, *records);
     pack->add_option("--header-values", request->headerValues,
                      "Three header values A,B,C from 0 to 65535 (default 0,0,0).")
         ->type_name("A,B,C");
@@ -397,7 +416,7 @@ int Pack(const PackRequest& request, std::ostream& out, std::ostream& err) {
         bool written = false;
         if (&out == &std::cout) {
             out.flush();
-            written = WriteAll(STDOUT_FILENO, file);
+            written = WriteAll(STDOUT_FILENO, file.data(), file.size());
         } else {
             written = static_cast<bool>(out.write(reinterpret_cast<const char*>(file.data()),
                                                   static_cast<std::streamsize>(file.size()))
@@ -410,9 +429,9 @@ int Pack(const PackRequest& request, std::ostream& out, std::ostream& err) {
     }
     if (!error.empty()) {
         if (usage)
-            err << "-o '" << request.output << "' " << error << '\n';
+            err << "-o '" << PathText(request.output) << "' " << error << '\n';
         else
-            err << "-o '" << request.output << "': cannot write (" << error << ")\n";
+            err << "-o '" << PathText(request.output) << "': cannot write (" << error << ")\n";
         return usage ? exitUsage : exitRejected;
     }
     if (!request.quiet)

@@ -87,6 +87,53 @@ public:
 
 } // namespace
 
+namespace {
+
+// The simulated device's words, collected as words so that every host parses them alike
+// (Simulator/DeviceOptions.h).
+void AddDeviceWords(CLI::App& send, CLI::Option* simulate, std::vector<std::string>& words) {
+    struct Word {
+        const char* name;
+        const char* placeholder;
+        const char* help;
+    };
+    static const Word table[] = {
+        {"--device-name", "NAME", "The device's port name (default: one the update accepts)."},
+        {"--device-status", "SCRIPT",
+         "Replies per portion, the last repeating: accept, error, busy:N, busy, silent, "
+         "garbage, endless (a status past 64 KiB without F7, then accept) (default accept)."},
+        {"--device-version", "MAJOR.MINOR",
+         "The version the device answers the identity request with (default: it does not "
+         "answer)."},
+        {"--device-identity", "FAULT",
+         "The identity reply is short, foreign (another universal reply) or no-f7."},
+        {"--device-appears-after", "MS", "Milliseconds before the device is there."},
+        {"--device-vanishes-after-portion", "N:MS",
+         "After portion N the device is away for MS milliseconds."},
+        {"--device-vanishes-during-portion", "N:MS",
+         "Halfway through portion N the device is away for MS milliseconds; the rest of the "
+         "portion is lost."},
+        {"--device-expects", "FILE",
+         "The update whose portions the device expects (default: the one sent)."},
+        {"--chunk-sizes", "IDEAL,MAX",
+         "Chunk sizes of the simulated port in bytes (default 2048,16384)."},
+    };
+    for (const Word& word : table) {
+        const std::string name = word.name;
+        send.add_option_function<std::string>(
+                name,
+                [&words, name](const std::string& value) {
+                    words.insert(words.end(), {name, value});
+                },
+                word.help)
+            ->type_name(word.placeholder)
+            ->needs(simulate)
+            ->group("Simulated device");
+    }
+}
+
+} // namespace
+
 Command AddSendCommand(CLI::App& program) {
     struct Options {
         SendRequest request;
@@ -101,39 +148,7 @@ Command AddSendCommand(CLI::App& program) {
         ->required();
     CLI::Option* simulate =
         send->add_flag("--simulate", r.simulate, "Send to a simulated device instead of MIDI.");
-    // Collected as words, so every host parses them alike (Simulator/DeviceOptions.h).
-    const auto device = [&](const std::string& name, const std::string& placeholder,
-                            const std::string& help) {
-        send->add_option_function<std::string>(
-                name,
-                [options, name](const std::string& value) {
-                    options->request.deviceWords.insert(options->request.deviceWords.end(),
-                                                        {name, value});
-                },
-                help)
-            ->type_name(placeholder)
-            ->needs(simulate)
-            ->group("Simulated device");
-    };
-    device("--device-name", "NAME", "The device's port name (default: one the update accepts).");
-    device("--device-status", "SCRIPT",
-           "Replies per portion, the last repeating: accept, error, busy:N, busy, silent, "
-           "garbage, endless (a status past 64 KiB without F7, then accept) (default accept).");
-    device("--device-version", "MAJOR.MINOR",
-           "The version the device answers the identity request with (default: it does not "
-           "answer).");
-    device("--device-identity", "FAULT",
-           "The identity reply is short, foreign (another universal reply) or no-f7.");
-    device("--device-appears-after", "MS", "Milliseconds before the device is there.");
-    device("--device-vanishes-after-portion", "N:MS",
-           "After portion N the device is away for MS milliseconds.");
-    device("--device-vanishes-during-portion", "N:MS",
-           "Halfway through portion N the device is away for MS milliseconds; the rest of "
-           "the portion is lost.");
-    device("--device-expects", "FILE",
-           "The update whose portions the device expects (default: the one sent).");
-    device("--chunk-sizes", "IDEAL,MAX",
-           "Chunk sizes of the simulated port in bytes (default 2048,16384).");
+    AddDeviceWords(*send, simulate, options->request.deviceWords);
     send->add_option("--midi", r.midi,
                      "alsa or jack (default: the ALSA sequencer if there is one, else JACK).")
         ->check(CLI::IsMember({"alsa", "jack"}))

@@ -98,6 +98,24 @@ std::string Printable(const std::string& text) {
     return result;
 }
 
+std::string PathText(const std::string& path) {
+    std::string shown;
+    for (std::size_t i = 0; i < path.size();) {
+        const unsigned char byte = static_cast<unsigned char>(path[i]);
+        const std::size_t length = Utf8Length(path, i);
+        if (byte == '\n')
+            shown += "\\n";
+        else if (byte == '\t')
+            shown += "\\t";
+        else if (length == 0 || byte < 0x20 || byte == 0x7F)
+            shown += Format("\\x%02X", static_cast<unsigned>(byte));
+        else
+            shown.append(path, i, length);
+        i += length == 0 ? 1 : length;
+    }
+    return shown;
+}
+
 std::string FitToColumns(const std::string& text, std::size_t columns) {
     std::size_t used = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -17,6 +17,11 @@ void WriteUpdateSummary(const Update& update, std::ostream& out);
 // and what is not valid UTF-8 as U+FFFD (as --json shows it).
 std::string Printable(const std::string& text);
 
+// A path made safe to print in a message: a newline shows as \n, a tab as \t, other
+// control characters and bytes that are not UTF-8 as \xNN, so a file name cannot break
+// a message's line or drive the terminal.
+std::string PathText(const std::string& path);
+
 // The text cut to at most `columns` characters, never inside a UTF-8 sequence.
 std::string FitToColumns(const std::string& text, std::size_t columns);
 

@@ -289,23 +289,28 @@ bool JackConnection::Drain(unsigned int limit) {
     return ok && WaitForCycles(2, limit);
 }
 
-std::vector<JackPortName> JackConnection::Ports() {
+std::vector<JackPortName> JackConnection::Ports(bool midiOnly) {
     std::vector<JackPortName> result;
     if (!client)
         return result;
     const std::string self = ClientName() + ":";
-    const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0);
+    const char** names =
+        jack_get_ports(client, nullptr, midiOnly ? JACK_DEFAULT_MIDI_TYPE : nullptr, 0);
     for (const char** name = names; name && *name; ++name) {
         const std::string full = *name;
         if (full.compare(0, self.size(), self) == 0)
             continue;
         jack_port_t* port = jack_port_by_name(client, *name);
-        const std::size_t colon = full.find(':');
         JackPortName entry;
         entry.full = full;
+        // A client's name may hold a colon itself ("Synth: Pro:in"); port names, ours and
+        // the devices', seldom do. The whole name matches whichever it is.
+        const std::size_t colon = full.rfind(':');
         entry.client = full.substr(0, colon);
         entry.port = colon == std::string::npos ? full : full.substr(colon + 1);
         entry.input = port && (jack_port_flags(port) & JackPortIsInput);
+        const char* type = port ? jack_port_type(port) : nullptr;
+        entry.midi = type && std::strcmp(type, JACK_DEFAULT_MIDI_TYPE) == 0;
         result.push_back(entry);
     }
     if (names)
@@ -344,11 +349,11 @@ bool JackConnection::Exists(const std::string& port) {
     return client && jack_port_by_name(client, port.c_str()) != nullptr;
 }
 
-bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error) {
+bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error, bool midiOnly) {
     JackConnection connection([](const unsigned char*, std::size_t) {});
     if (!connection.Open("midi-updater-list", "out", "in", error))
         return false;
-    ports = connection.Ports();
+    ports = connection.Ports(midiOnly);
     return true;
 }
 

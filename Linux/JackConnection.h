@@ -28,10 +28,11 @@ typedef struct _jack_port jack_port_t;
 namespace midiupdate {
 
 struct JackPortName {
-    std::string client;
+    std::string client; // up to the last colon, so "Synth: Pro" stays whole
     std::string port;
     std::string full;   // "client:port"
     bool input = false; // takes events: a destination
+    bool midi = true;   // else audio or another type
 };
 
 class JackConnection {
@@ -58,7 +59,7 @@ public:
     // The largest event the server carries, known once the first cycle has run.
     std::size_t MaxEventSize();
 
-    std::vector<JackPortName> Ports(); // every MIDI port but our own
+    std::vector<JackPortName> Ports(bool midiOnly = true); // every port but our own
     bool Connect(const std::string& source, const std::string& destination);
     void Disconnect(const std::string& source, const std::string& destination);
     bool Exists(const std::string& port);
@@ -111,7 +112,7 @@ private:
     std::thread reader;
 };
 
-// The MIDI ports of the running JACK server, or an error when none answers.
-bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error);
+// The MIDI ports (or all ports) of the running JACK server, or an error when none answers.
+bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error, bool midiOnly = true);
 
 } // namespace midiupdate

@@ -3,6 +3,8 @@
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
 
+#include <algorithm>
+
 namespace midiupdate {
 namespace {
 
@@ -53,9 +55,9 @@ bool JackMidiPort::CanCarry(const Update& update, std::string& error) {
     return true;
 }
 
-bool JackMidiPort::IsConnected() {
-    const bool changed = connected && connection->GraphChanged();
-    if (connected && (connection->ServerGone() || (changed && !connection->Exists(destination)))) {
+void JackMidiPort::FollowConnection() {
+    const bool changed = connection->GraphChanged();
+    if (connection->ServerGone() || (changed && !connection->Exists(destination))) {
         Trace("JackMidiPort::IsConnected: %s has gone\n", destination.c_str());
         connected = false;
         searched = false;
@@ -66,8 +68,9 @@ bool JackMidiPort::IsConnected() {
         if (!source.empty())
             connection->Connect(source, connection->InputName());
     }
-    if (connected)
-        return true;
+}
+
+bool JackMidiPort::ReadyToSearch() {
     std::string error;
     if (connection->ServerGone()) {
         // A server that was stopped may be started again: a new client will tell.
@@ -82,36 +85,24 @@ bool JackMidiPort::IsConnected() {
         return false;
     }
     // Searched again only once the server has told of ports or clients coming or going.
-    if (searched && !connection->GraphChanged())
-        return false;
-    searched = true;
-    const std::vector<JackPortName> ports = connection->Ports();
-    const JackPortName* to = nullptr;
-    for (const JackPortName& port : ports)
-        if (port.input && NameMatches(settings.names, port.client, port.port)) {
-            to = &port;
-            break;
-        }
-    if (!to) {
-        if (!toldMissing)
-            Trace("JackMidiPort::IsConnected: no port named as the update names the device\n");
-        toldMissing = true;
-        return false;
-    }
+    return !searched || connection->GraphChanged();
+}
+
+bool JackMidiPort::ConnectTo(const JackPortName& to, const std::vector<JackPortName>& ports) {
     source.clear();
     for (const JackPortName& port : ports)
-        if (!port.input && port.client == to->client) {
+        if (!port.input && port.client == to.client) {
             source = port.full;
             break;
         }
-    if (!connection->Connect(connection->OutputName(), to->full)) {
+    if (!connection->Connect(connection->OutputName(), to.full)) {
         searched = false;
         return false;
     }
-    destination = to->full;
+    destination = to.full;
     if (source.empty())
         Trace("JackMidiPort::IsConnected: %s has no output port; no replies will arrive\n",
-              to->client.c_str());
+              to.client.c_str());
     else
         connection->Connect(source, connection->InputName());
     if (!connection->WaitUntilConnected(connection->OutputName(), destination, connectLimit) ||
@@ -122,6 +113,29 @@ bool JackMidiPort::IsConnected() {
         searched = false;
         return false;
     }
+    return true;
+}
+
+bool JackMidiPort::IsConnected() {
+    if (connected)
+        FollowConnection();
+    if (connected)
+        return true;
+    if (!ReadyToSearch())
+        return false;
+    searched = true;
+    const std::vector<JackPortName> ports = connection->Ports();
+    const auto to = std::find_if(ports.begin(), ports.end(), [this](const JackPortName& port) {
+        return port.input && NameMatches(settings.names, port.client, port.port);
+    });
+    if (to == ports.end()) {
+        if (!toldMissing)
+            Trace("JackMidiPort::IsConnected: no port named as the update names the device\n");
+        toldMissing = true;
+        return false;
+    }
+    if (!ConnectTo(*to, ports))
+        return false;
     connected = true;
     toldMissing = false;
     Trace("JackMidiPort::IsConnected: Connected to %s\n", destination.c_str());

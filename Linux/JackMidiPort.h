@@ -37,6 +37,11 @@ protected:
 
 private:
     std::unique_ptr<JackConnection> NewConnection();
+    // While connected: notices the device's port going, and reconnects ports that came back.
+    void FollowConnection();
+    // Whether to search for the device now: a client is open and something changed.
+    bool ReadyToSearch();
+    bool ConnectTo(const JackPortName& to, const std::vector<JackPortName>& ports);
 
     std::unique_ptr<JackConnection> connection; // replaced when the server has gone
     bool connected = false;

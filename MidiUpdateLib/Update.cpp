@@ -204,7 +204,7 @@ void Update::ReadSysExFile(std::istream& stream) {
     message = SYSEX_MESSAGE;
 }
 
-void Update::ReadUpdateFile(std::istream& stream) {
+void Update::ReadHeader(std::istream& stream) {
     std::string magic;
     Read(stream, magic, static_cast<unsigned int>(FILE_HEADER.size()));
     if (magic != FILE_HEADER)
@@ -229,42 +229,49 @@ void Update::ReadUpdateFile(std::istream& stream) {
 
     if (!stream.good())
         throw ParseError(TRUNCATED_TEXT);
+}
 
+// Once a tag has been read, a record cut short means a damaged download, and sending part
+// of it would flash part of a firmware.
+void Update::ReadRecord(std::istream& stream, unsigned int tag) {
+    const auto truncated = [] { return ParseError(TRUNCATED_TEXT); };
+    unsigned int count = 0;
+    if (tag == SYSEX_PORTION_RECORD) {
+        if (!Read(stream, count))
+            throw truncated();
+        SysExPortion portion;
+        if (!Read(stream, portion.sysEx, count))
+            throw ParseError("Trucated sysex"); // sic: the text users have always seen
+        if (!Read(stream, portion.delay))
+            throw truncated();
+        sysExPortions.push_back(std::move(portion));
+    } else if (tag == IMAGE_RECORD) {
+        if (!Read(stream, count) || !Read(stream, image, count))
+            throw truncated();
+    } else if (tag == WINDOWS_PORT_PARAMETERS_RECORD || tag == MAC_PORT_NAMES_RECORD) {
+        std::string text;
+        if (!Read(stream, text))
+            throw truncated();
+        if (tag == WINDOWS_PORT_PARAMETERS_RECORD)
+            ParseMidiPortWindowsParameters(windowsParameters, text);
+        else
+            PutPortNamesIntoSet(macPortNames, text);
+    } else {
+        throw UnrecognisedData(__FILE__, __LINE__);
+    }
+}
+
+void Update::ReadUpdateFile(std::istream& stream) {
+    ReadHeader(stream);
     // The records run to the end of the file. A tag that cannot be read whole is the
     // end, not an error (old files may carry one to three stray bytes after the last
-    // record); but once a tag has been read, a record cut short means a damaged download,
-    // and sending part of it would flash part of a firmware. A file cut exactly between
-    // records cannot be told: the format has no count or checksum.
-    const auto truncated = [] { return ParseError(TRUNCATED_TEXT); };
+    // record). A file cut exactly between records cannot be told: the format has no
+    // count or checksum.
     while (!stream.fail()) {
         unsigned int tag = 0;
         if (!Read(stream, tag))
             break;
-
-        unsigned int count = 0;
-        if (tag == SYSEX_PORTION_RECORD) {
-            if (!Read(stream, count))
-                throw truncated();
-            SysExPortion portion;
-            if (!Read(stream, portion.sysEx, count))
-                throw ParseError("Trucated sysex"); // sic: the text users have always seen
-            if (!Read(stream, portion.delay))
-                throw truncated();
-            sysExPortions.push_back(std::move(portion));
-        } else if (tag == IMAGE_RECORD) {
-            if (!Read(stream, count) || !Read(stream, image, count))
-                throw truncated();
-        } else if (tag == WINDOWS_PORT_PARAMETERS_RECORD || tag == MAC_PORT_NAMES_RECORD) {
-            std::string text;
-            if (!Read(stream, text))
-                throw truncated();
-            if (tag == WINDOWS_PORT_PARAMETERS_RECORD)
-                ParseMidiPortWindowsParameters(windowsParameters, text);
-            else
-                PutPortNamesIntoSet(macPortNames, text);
-        } else {
-            throw UnrecognisedData(__FILE__, __LINE__);
-        }
+        ReadRecord(stream, tag);
     }
 
     // A file that names no ports is for the port that bears the product's name.

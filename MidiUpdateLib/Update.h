@@ -52,6 +52,8 @@ public:
 private:
     void ReadSysExFile(std::istream& stream);
     void ReadUpdateFile(std::istream& stream);
+    void ReadHeader(std::istream& stream);
+    void ReadRecord(std::istream& stream, unsigned int tag);
 };
 
 // Reader pieces. Each field reader returns whether the stream is still good, and

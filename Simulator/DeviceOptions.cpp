@@ -44,64 +44,75 @@ bool ParseMilliseconds(const std::string& text, unsigned int& value, std::string
 
 } // namespace
 
+namespace {
+
+// The word at `i` and its value, as "--word VALUE" or "--word=VALUE"; `i` moves past them.
+bool NextWord(const std::vector<std::string>& words, std::size_t& i, std::string& word,
+              std::string& value, std::string& error) {
+    word = words[i];
+    const std::size_t equals = word.find('=');
+    if (word.compare(0, 2, "--") != 0) {
+        error = "unexpected word '" + word + "' (device options start with --)";
+        return false;
+    }
+    if (equals != std::string::npos) {
+        value = word.substr(equals + 1);
+        word.resize(equals);
+    } else if (i + 1 < words.size()) {
+        value = words[++i];
+    } else {
+        error = word + " needs a value";
+        return false;
+    }
+    return true;
+}
+
+bool ApplyWord(const std::string& word, const std::string& value, DeviceOptions& options,
+               std::string& error) {
+    SimulatedDeviceConfig& device = options.device;
+    if (word == "--device-name") {
+        device.name = value;
+        options.nameGiven = true;
+        return true;
+    }
+    if (word == "--device-status")
+        return ParseStatusScript(value, device.script, error);
+    if (word == "--device-version") {
+        Version version;
+        if (!ParseDeviceVersion(value, version, error))
+            return false;
+        device.version = version;
+        return true;
+    }
+    if (word == "--device-identity")
+        return ParseIdentityFault(value, device.identityFault, error);
+    if (word == "--device-appears-after")
+        return ParseMilliseconds(value, device.appearsAfter, error);
+    if (word == "--device-vanishes-after-portion" || word == "--device-vanishes-during-portion") {
+        device.vanishMidPortion = word == "--device-vanishes-during-portion";
+        return ParseVanish(value, device.vanishAfterPortion, device.vanishFor, error);
+    }
+    if (word == "--device-expects") {
+        options.expectsPath = value;
+        if (value.empty())
+            error = "--device-expects needs a file";
+        return !value.empty();
+    }
+    if (word == "--chunk-sizes")
+        return ParseChunkSizes(value, options.idealChunkSize, options.maxChunkSize, error);
+    error = "unknown device option '" + word + "'";
+    return false;
+}
+
+} // namespace
+
 bool ParseDeviceOptions(const std::vector<std::string>& words, DeviceOptions& options,
                         std::string& error) {
     for (std::size_t i = 0; i < words.size(); ++i) {
-        std::string word = words[i];
+        std::string word;
         std::string value;
-        const std::size_t equals = word.find('=');
-        if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            value = word.substr(equals + 1);
-            word.resize(equals);
-        } else if (word.compare(0, 2, "--") == 0 && i + 1 < words.size()) {
-            value = words[++i];
-        } else if (word.compare(0, 2, "--") == 0) {
-            error = word + " needs a value";
+        if (!NextWord(words, i, word, value, error) || !ApplyWord(word, value, options, error))
             return false;
-        } else {
-            error = "unexpected word '" + word + "' (device options start with --)";
-            return false;
-        }
-
-        SimulatedDeviceConfig& device = options.device;
-        if (word == "--device-name") {
-            device.name = value;
-            options.nameGiven = true;
-        } else if (word == "--device-status") {
-            if (!ParseStatusScript(value, device.script, error))
-                return false;
-        } else if (word == "--device-version") {
-            Version version;
-            if (!ParseDeviceVersion(value, version, error))
-                return false;
-            device.version = version;
-        } else if (word == "--device-identity") {
-            if (!ParseIdentityFault(value, device.identityFault, error))
-                return false;
-        } else if (word == "--device-appears-after") {
-            if (!ParseMilliseconds(value, device.appearsAfter, error))
-                return false;
-        } else if (word == "--device-vanishes-after-portion") {
-            if (!ParseVanish(value, device.vanishAfterPortion, device.vanishFor, error))
-                return false;
-            device.vanishMidPortion = false;
-        } else if (word == "--device-vanishes-during-portion") {
-            if (!ParseVanish(value, device.vanishAfterPortion, device.vanishFor, error))
-                return false;
-            device.vanishMidPortion = true;
-        } else if (word == "--device-expects") {
-            if (value.empty()) {
-                error = "--device-expects needs a file";
-                return false;
-            }
-            options.expectsPath = value;
-        } else if (word == "--chunk-sizes") {
-            if (!ParseChunkSizes(value, options.idealChunkSize, options.maxChunkSize, error))
-                return false;
-        } else {
-            error = "unknown device option '" + word + "'";
-            return false;
-        }
     }
     const std::string problem = ConfigProblem(options.device);
     if (!problem.empty()) {

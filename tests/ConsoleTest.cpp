@@ -291,6 +291,10 @@ TEST_F(Console, BadPackArgumentsWriteNothing) {
         {{"--header-values", "1,2,65536"}, "'65536' is not a number"},
         {{"--portion", "@missing.syx"}, "cannot open"},
         {{"--portion", "@a.syx@4294967296"}, "at most 4294967295"},
+        {{"--portion", "@a.syx@-1"}, "the pause must be a whole number of milliseconds"},
+        {{"--portion", "@a.syx@1e3"}, "not '1e3'"},
+        // A name is shown escaped, so it cannot break the message or drive the terminal.
+        {{"--portion", "@new\nline\x1B[2J.syx"}, "new\\nline\\x1B[2J.syx': cannot open"},
         {{"--portion", "@a.syx", "@b.syx"}, "not expected: "},
         {{"--image", "@."}, "cannot read"}, // a directory
         {{"--message-file", "@missing.txt"}, "cannot open"},
@@ -315,6 +319,12 @@ TEST_F(Console, BadPackArgumentsWriteNothing) {
     EXPECT_EQ(Contents("out.upd"), "old");
     EXPECT_EQ(Files(),
               (std::vector<std::string>{"a.syx", "b.syx", "c.syx", "head.png", "out.upd"}));
+
+    // A pause meant in seconds but written in milliseconds is worth a word, not a refusal.
+    const Outcome long_pause = Pack({"--portion", "@a.syx@90000000", "-q"});
+    EXPECT_EQ(long_pause.status, 0) << long_pause.err;
+    EXPECT_NE(long_pause.err.find("a pause of 90000000 ms is more than a day"), std::string::npos);
+    Write("out.upd", Hex("'old'"));
 
     EXPECT_EQ(Run({"pack", "--product", "P", "--version", "1.00"}).status, 2);
     EXPECT_EQ(Run({}).status, 2);
@@ -448,6 +458,35 @@ TEST_F(Console, UnknownCommandsAndHelp) {
     EXPECT_NE(help.out.find("143  terminated"), std::string::npos) << help.out;
     EXPECT_EQ(help.out.substr(help.out.size() - 12), "--events -\n\n") << help.out;
     EXPECT_NE(Run({"info", "--help"}).out.find("FILE REQUIRED"), std::string::npos);
+}
+
+// The device command refuses what it could never serve before it serves anything, and
+// takes every word send --simulate takes for the device.
+TEST_F(Console, DeviceRefusesWhatItCannotServe) {
+    Pack({"--portion", "@a.syx"});
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string error;
+    } cases[] = {
+        {{"--jack", "W"}, 2, "--device-expects FILE is needed"},
+        {{"--device-expects", "@out.upd"}, 2, "--jack NAME or --alsa NAME"},
+        {{"--jack", "", "--device-expects", "@out.upd"}, 2, "1 to 63 bytes long, not 0"},
+        {{"--jack", std::string(64, 'w'), "--device-expects", "@out.upd"}, 2, "not 64"},
+        {{"--jack", "W", "--device-expects", "@missing.upd"}, 2, "cannot open"},
+        // Accepted: only the missing JACK server stops it.
+        {{"--jack", "W", "--device-expects", "@out.upd", "--device-identity", "short",
+          "--device-vanishes-during-portion", "1:100"},
+         1,
+         "cannot serve on JACK"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "device");
+        const Outcome device = Run(args);
+        EXPECT_EQ(device.status, c.status) << device.err;
+        EXPECT_NE(device.err.find(c.error), std::string::npos) << device.err;
+    }
 }
 
 TEST_F(Console, VersionShowsTheLibraryVersion) {
