@@ -17,6 +17,7 @@ namespace {
 using testsupport::Bytes;
 using testsupport::Messages;
 using testsupport::Process;
+using Clock = std::chrono::steady_clock;
 
 class JackEndToEnd : public ::testing::Test {
 protected:
@@ -158,16 +159,17 @@ TEST_F(JackEndToEnd, RefusalsComeBeforeAnyByteIsSent) {
 // with a colon in it; a port that only sends is refused at once.
 TEST_F(JackEndToEnd, TheDeviceServesTransferAfterTransfer) {
     const std::string update = Write({{Messages(4000, 200, 1), 100}, {Messages(2000, 100, 2), 0}});
-    auto device = std::make_unique<Process>(
-        dir.string(), "device",
-        std::vector<std::string>{"device", "--jack", "Synth: Pro", "--device-expects", update});
+    auto device = std::make_unique<Process>(dir.string(), "device",
+                                            std::vector<std::string>{MIDI_UPDATER_CLI, "device",
+                                                                     "--jack", "Synth: Pro",
+                                                                     "--device-expects", update});
     ASSERT_TRUE(device->WaitForOutput("Serving 'Synth: Pro'", std::chrono::seconds(10)))
         << device->Out() << device->Err();
     std::vector<double> seconds;
     for (int transfer = 0; transfer < 3; ++transfer) {
         const auto start = Clock::now();
         Process send(dir.string(), "send",
-                     {"send", update, "--midi", "jack", "--port", "Synth: Pro"});
+                     {MIDI_UPDATER_CLI, "send", update, "--midi", "jack", "--port", "Synth: Pro"});
         EXPECT_EQ(send.Wait(std::chrono::seconds(60)), 0) << send.Out() << send.Err();
         seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     }
@@ -175,8 +177,9 @@ TEST_F(JackEndToEnd, TheDeviceServesTransferAfterTransfer) {
     EXPECT_LT(seconds[1], seconds[0] + 2.0);
     EXPECT_LT(seconds[2], seconds[0] + 2.0);
 
-    Process output(dir.string(), "output",
-                   {"send", update, "--midi", "jack", "--port", "Synth: Pro:out"});
+    Process output(
+        dir.string(), "output",
+        {MIDI_UPDATER_CLI, "send", update, "--midi", "jack", "--port", "Synth: Pro:out"});
     EXPECT_EQ(output.Wait(std::chrono::seconds(30)), 1);
     EXPECT_NE((output.Out() + output.Err()).find("only sends MIDI"), std::string::npos)
         << output.Out() << output.Err();
