@@ -35,6 +35,10 @@ run_preset windows-form
 run_preset asan
 run_preset tsan
 run_preset gnustep
+# Apple builds Mac programs with clang, stricter than gobjc++ in places.
+echo "=== clang: the Mac sources ==="
+scripts/clang-check-mac.sh || { echo "the Mac sources do not compile cleanly with clang"; exit 1; }
+passed=$((passed + 1))
 # Cross-built for Windows, run under Wine. ctest stops the build's Wine server when its
 # tests end, pass or fail; stopping it again is harmless.
 run_preset windows
@@ -59,6 +63,24 @@ if [[ $e2e_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
   failed=$((failed + BASH_REMATCH[2]))
 fi
 [ "$e2e_status" -eq 0 ] || { echo "windows end to end: checks failed"; exit "$e2e_status"; }
+
+# What users download: the installer and the portable zip; the installer installs,
+# opens an .upd file by its association and uninstalls under Wine; screenshots in
+# build/windows-release/installer-screenshots.
+echo "=== windows-release: installer and zip ==="
+cmake --build --preset windows-release --target midi-updater-win-setup midi-updater-win-zip
+ls -l build/windows-release/midi-updater-win-setup-*.exe build/windows-release/midi-updater-win-*.zip
+installer_log=$(mktemp)
+installer_status=0
+tests/windows-installer.sh build/windows-release build/default/Console/midi-updater-cli 2>&1 |
+  tee "$installer_log" || installer_status=$?
+installer_line=$(tail -n 1 "$installer_log")
+rm -f "$installer_log"
+if [[ $installer_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+  passed=$((passed + BASH_REMATCH[1]))
+  failed=$((failed + BASH_REMATCH[2]))
+fi
+[ "$installer_status" -eq 0 ] || { echo "windows installer: checks failed"; exit "$installer_status"; }
 
 # The Debian package as packagers make it: a plain Release build folder, not a preset.
 # (The JACK tests in the presets above start and stop private jackd servers themselves.)
@@ -99,6 +121,24 @@ run_mac_e2e() {
   [ "$status" -eq 0 ] || { echo "Mac program end to end: failed"; exit 1; }
 }
 run_mac_e2e
+
+# The quits during an update again, under ASan and UBSan: the test build alone, in a
+# build folder of its own (the sanitizers' reports go to each run's log, which must have
+# none; leaks are not looked for, as a quit during an update leaves the job's on purpose).
+echo "=== Mac program: quits during an update under ASan and UBSan ==="
+asan_mac=build/gnustep-asan
+cmake -S . -B "$asan_mac" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
+  -DMIDIUPDATER_TESTS=OFF -DMIDIUPDATER_TOOLS=OFF -DMIDIUPDATER_GNUSTEP=ON \
+  -DMIDIUPDATER_SANITIZE=address,undefined -DMIDIUPDATER_WERROR=ON >/dev/null
+cmake --build "$asan_mac" -j2 --target midi-updater-mac-test
+if ASAN_OPTIONS=detect_leaks=0 E2E_ONLY="quits during" timeout -k 10 300 \
+  tests/mac-app/e2e.sh "$asan_mac/Application" "$asan_mac/e2e" &&
+  ! grep -lE 'ERROR: AddressSanitizer|runtime error:' "$asan_mac"/e2e/*.log; then
+  passed=$((passed + 1))
+else
+  echo "Mac program under ASan: a quit during an update failed"
+  exit 1
+fi
 
 # Each fuzz target for a bounded time from its seeds; a crash counts as a failure.
 fuzz_failed=0

@@ -43,7 +43,8 @@ public:
 
     void FindEndpoint();
     bool EndpointHasRightName(MIDIEndpointRef endpoint);
-    // Whole text, case-sensitive; every readable name when no names were given.
+    // Whole text, case-sensitive, against the names decoded as the window shows them;
+    // every readable name when no names were given.
     bool IsRecognisedPort(NSString* name) const;
     void DisposeOfEndpoint();
     void MidiRead(const MIDIPacketList* packets, void* readRefCon);

@@ -1,5 +1,7 @@
 #include "Application/CoreMidiPort.h"
 
+#include "Application/TextBridge.h"
+
 #include <CoreFoundation/CoreFoundation.h>
 #import <Foundation/Foundation.h>
 
@@ -74,10 +76,16 @@ CoreMidiPort::~CoreMidiPort() {
 }
 
 bool CoreMidiPort::IsRecognisedPort(NSString* name) const {
-    const char* text = [name UTF8String];
-    if (text == NULL)
+    if ([name UTF8String] == NULL)
         return false;
-    return portNames.empty() || portNames.count(text) != 0;
+    if (portNames.empty())
+        return true;
+    // The update's names are bytes, shown decoded (UTF-8, else Latin-1): the device is
+    // the one whose name reads as the user sees it, whatever the bytes' encoding.
+    for (const std::string& portName : portNames)
+        if ([NSStringFromText(portName) isEqualToString:name])
+            return true;
+    return false;
 }
 
 bool CoreMidiPort::EndpointHasRightName(MIDIEndpointRef candidate) {

@@ -18,6 +18,7 @@
     BOOL sendingUpdate;                     // a job is under way
     BOOL sheetShown;                        // a sheet is on the window or about to be
     NSMutableArray* waitingSheets;          // alerts waiting for the sheet before them
+    NSMutableArray* failureAlerts;          // failure alerts not yet begun
 }
 
 @property(assign) IBOutlet NSWindow* window;

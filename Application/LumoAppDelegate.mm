@@ -8,7 +8,22 @@
 #include "MidiUpdateLib/UpdateJob.h"
 #include "MidiUpdateLib/Version.h"
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
+
+// Job threads not yet at their very end; they are never joined.
+std::atomic<int> liveJobThreads{0};
+
+// Ends the program at once, as `exit` would not: its static destructors, and those of
+// the frameworks, would run under a job thread still sending and logging.
+[[noreturn]] void EndUnderLiveJob(NSString* why) {
+    NSLog(@"%@", why);
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
 
 // The system's stop-alert icon, by its type code 'stop'; systems without one get ours.
 NSImage* StopIcon() {
@@ -92,15 +107,26 @@ NSString* OneLine(NSString* text) {
 
 - (NSApplicationTerminateReply)applicationShouldTerminate:(NSApplication*)sender {
     (void)sender;
-    if (!sendingUpdate)
-        return NSTerminateNow;
-    NSAlert* alert = [[[NSAlert alloc] init] autorelease];
-    [alert setMessageText:@"An update is in progress"];
-    [alert setInformativeText:@"An update is in progress.\n"
-                              @"Are you sure you want to close this program?"];
-    [alert addButtonWithTitle:@"Do not close"];
-    [alert addButtonWithTitle:@"Close"];
-    return [alert runModal] == NSAlertFirstButtonReturn ? NSTerminateCancel : NSTerminateNow;
+    if (sendingUpdate) {
+        NSAlert* alert = [[[NSAlert alloc] init] autorelease];
+        [alert setMessageText:@"An update is in progress"];
+        [alert setInformativeText:@"An update is in progress.\n"
+                                  @"Are you sure you want to close this program?"];
+        [alert addButtonWithTitle:@"Do not close"];
+        NSButton* close = [alert addButtonWithTitle:@"Close"];
+        // A stray key must not put the device at risk: "Close" has no key at all.
+        [close setKeyEquivalent:@""];
+        // Only the button itself ends the job: Escape, or the panel ended any other
+        // way, keeps it running.
+        if ([alert runModal] != NSAlertSecondButtonReturn) {
+            NSLog(@"Kept running during the update");
+            return NSTerminateCancel;
+        }
+    }
+    if (liveJobThreads.load() > 0)
+        EndUnderLiveJob(sendingUpdate ? @"Closing during the update: it ends with the program"
+                                      : @"Closing as the update's thread ends");
+    return NSTerminateNow;
 }
 
 - (BOOL)windowShouldClose:(id)sender {
@@ -169,6 +195,7 @@ NSString* OneLine(NSString* text) {
         return;
     }
     sendingUpdate = YES;
+    ++liveJobThreads;
     [NSThread detachNewThreadSelector:@selector(updateThreadFile:) toTarget:self withObject:path];
 }
 
@@ -187,6 +214,7 @@ NSString* OneLine(NSString* text) {
         AutoreleaseScope last; // the log's own objects need one
         NSLog(@"Update thread done");
     }
+    --liveJobThreads;
 }
 
 - (void)updateDidStart {
@@ -261,13 +289,15 @@ NSString* OneLine(NSString* text) {
         return;
     }
     NSLog(@"Alert: %@", text);
-    if (alertSheet != nil)
-        return; // the first failure stays; the status line shows the last
-    alertSheet = [[NSAlert alloc] init];
-    [alertSheet setMessageText:@"Update failed"];
-    [alertSheet setInformativeText:text];
-    [alertSheet setIcon:StopIcon()];
-    [self showSheet:alertSheet];
+    // One that comes while another panel is shown waits for it: no failure is lost.
+    NSAlert* alert = [[NSAlert alloc] init];
+    [alert setMessageText:@"Update failed"];
+    [alert setInformativeText:text];
+    [alert setIcon:StopIcon()];
+    if (failureAlerts == nil)
+        failureAlerts = [[NSMutableArray alloc] init];
+    [failureAlerts addObject:alert];
+    [self showSheet:alert];
 }
 
 - (void)alertSheetDidEnd:(NSAlert*)alert returnCode:(NSInteger)code contextInfo:(void*)context {
@@ -296,6 +326,11 @@ NSString* OneLine(NSString* text) {
 
 - (void)beginSheet:(NSAlert*)alert {
     [window displayIfNeeded]; // where sheets run modally, the window is not drawn under them
+    const NSUInteger failure = [failureAlerts indexOfObjectIdenticalTo:alert];
+    if (failure != NSNotFound) {
+        alertSheet = alert;
+        [failureAlerts removeObjectAtIndex:failure];
+    }
     const SEL end = alert == alertSheet ? @selector(alertSheetDidEnd:returnCode:contextInfo:)
                                         : @selector(completedSheetDidEnd:returnCode:contextInfo:);
     [alert beginSheetModalForWindow:window modalDelegate:self didEndSelector:end contextInfo:NULL];

@@ -2,6 +2,7 @@
 
 #include "Application/AutoreleaseScope.h"
 #include "Application/CoreMidiPort.h"
+#include "Application/HeaderImage.h"
 #include "Application/TestHooks.h"
 #include "Application/TextBridge.h"
 #include "MidiUpdateLib/PlatformForm.h"
@@ -36,6 +37,11 @@ void LumoJobHost::ConfirmMessage(const std::string& message) {
 void LumoJobHost::ShowImage(const std::vector<unsigned char>& bytes) {
     AutoreleaseScope pool;
     NSData* data = [NSData dataWithBytes:bytes.data() length:bytes.size()];
+    std::string why;
+    if (!HeaderImageFits(data, why)) {
+        Log(why); // as a damaged image: the header stays as it was, the update goes on
+        return;
+    }
     NSImage* image = [[NSImage alloc] initWithData:data];
     if (image == nil)
         return; // bytes that are no image leave the header as it was

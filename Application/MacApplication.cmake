@@ -29,7 +29,7 @@ set(macAppSources
   ${macAppDir}/LumoAppDelegate.mm
   ${macAppDir}/LumoAppDelegateUpdateProgress.mm
   ${macAppDir}/LumoJobHost.mm
-  ${macAppDir}/TextBridge.mm
+  ${macAppDir}/HeaderImage.mm
 )
 if(NOT APPLE)
   list(APPEND macAppSources ${macAppDir}/GNUstepCompatibility.mm)
@@ -37,7 +37,9 @@ endif()
 
 set(macAppResources
   ${macAppDir}/Resources/Header.png
+  ${macAppDir}/Resources/Header@2x.png
   ${macAppDir}/Resources/StopAlert.png
+  ${macAppDir}/Resources/StopAlert@2x.png
   ${macAppDir}/Resources/AppIcon.png
   ${macAppDir}/Resources/AppIcon.icns
 )
@@ -46,19 +48,23 @@ set(macAppResources
 # TestHooks_Simulated.mm for the test build.
 function(midiupdater_mac_bundle name hooks)
   add_executable(${name} MACOSX_BUNDLE ${macAppSources} ${macAppDir}/${hooks})
-  target_link_libraries(${name} PRIVATE CoreMidiPort MidiUpdateLib MacAppKit)
+  target_link_libraries(${name} PRIVATE CoreMidiPort MidiUpdateLib MacAppKit MacImageIO)
 
   set(BUNDLE_NAME "${macAppName}")
   set(BUNDLE_EXECUTABLE "${name}")
   set(BUNDLE_IDENTIFIER "${macAppIdentifier}.${name}")
   set(BUNDLE_VERSION "${PROJECT_VERSION}")
+  set(BUNDLE_MINIMUM_SYSTEM "${CMAKE_OSX_DEPLOYMENT_TARGET}")
+  set(SYSEX_TYPE_IDENTIFIER "${macAppIdentifier}.sysex") # imported: whoever else declares .syx wins
+  set(BUNDLE_ICON "AppIcon.icns")
+  # Made here too, where only the tests read it.
+  configure_file(${macAppDir}/Info.plist.in ${CMAKE_CURRENT_BINARY_DIR}/${name}-Info.plist @ONLY)
   if(APPLE)
-    set(BUNDLE_ICON "AppIcon.icns")
-    configure_file(${macAppDir}/Info.plist.in ${CMAKE_CURRENT_BINARY_DIR}/${name}-Info.plist @ONLY)
     set(nib ${CMAKE_CURRENT_BINARY_DIR}/${name}-nib/MainMenu.nib)
     add_custom_command(OUTPUT ${nib}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/${name}-nib
       COMMAND xcrun ibtool --errors --warnings --output-format human-readable-text
+              --minimum-deployment-target ${CMAKE_OSX_DEPLOYMENT_TARGET}
               --compile ${nib} ${macAppDir}/MainMenu.xib
       DEPENDS ${macAppDir}/MainMenu.xib VERBATIM)
     target_sources(${name} PRIVATE ${nib} ${macAppResources})

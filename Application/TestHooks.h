@@ -5,6 +5,7 @@
 // and TestHooks_Simulated.mm for midi-updater-mac-test, which reads:
 //   MIDI_UPDATER_SIMULATE=WORDS   the device behind CoreMIDI, in the words of
 //                                 `midi-updater-cli send --simulate`;
+//   MIDI_UPDATER_LIST_MENUS=1    every menu item logged once launched, with its keys;
 //   MIDI_UPDATER_OPEN=PATH        opened once launched, as the Finder's Open With would;
 //   MIDI_UPDATER_OPEN_AGAIN=FILE  offered, as a drop would, each time FILE appears: the
 //                                 path FILE holds, or PATH when it is empty.

@@ -48,7 +48,44 @@
 }
 @end
 
+namespace {
+
+// Every item of the menus as the program loaded them, one line each, for the test to
+// compare: "Menu: File > Close | cmd+w | performClose:".
+void LogMenu(NSMenu* menu, NSString* path) {
+    NSArray* items = [menu itemArray];
+    for (NSUInteger index = 0; index < [items count]; ++index) {
+        NSMenuItem* item = [items objectAtIndex:index];
+        if ([item isSeparatorItem])
+            continue;
+        NSString* itemPath =
+            path ? [NSString stringWithFormat:@"%@ > %@", path, [item title]] : [item title];
+        if ([item hasSubmenu]) {
+            LogMenu([item submenu], itemPath);
+            continue;
+        }
+        NSMutableString* key = [NSMutableString string];
+        if ([[item keyEquivalent] length] > 0) {
+            const NSUInteger mask = [item keyEquivalentModifierMask];
+            if (mask & NSControlKeyMask)
+                [key appendString:@"ctrl+"];
+            if (mask & NSAlternateKeyMask)
+                [key appendString:@"opt+"];
+            if (mask & NSShiftKeyMask)
+                [key appendString:@"shift+"];
+            if (mask & NSCommandKeyMask)
+                [key appendString:@"cmd+"];
+            [key appendString:[item keyEquivalent]];
+        }
+        NSLog(@"Menu: %@ | %@ | %@", itemPath, key, NSStringFromSelector([item action]));
+    }
+}
+
+} // namespace
+
 void StartLaunchTriggers(LumoAppDelegate* delegate) {
+    if (std::getenv("MIDI_UPDATER_LIST_MENUS") != nullptr)
+        LogMenu([NSApp mainMenu], nil);
     const char* path = std::getenv("MIDI_UPDATER_OPEN");
     if (path == nullptr || *path == '\0')
         return;

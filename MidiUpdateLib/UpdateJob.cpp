@@ -3,6 +3,8 @@
 #include "MidiUpdateLib/Error.h"
 #include "MidiUpdateLib/PlatformForm.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -17,8 +19,8 @@ void LoadAndSend(const std::string& path, UpdateJobHost& host) {
     if (!loading.empty())
         host.ProgressSink().Status(loading);
 
-    // A file that cannot be opened reads as empty and fails with the reader's message.
-    std::ifstream stream(path, std::ios::in | std::ios::binary);
+    std::ifstream stream;
+    OpenUpdateFile(stream, path);
     Update update(stream);
     for (const std::string& line : midiupdate::JobSummaryLog(update))
         host.Log(line);
@@ -43,6 +45,17 @@ void LoadAndSend(const std::string& path, UpdateJobHost& host) {
 }
 
 } // namespace
+
+void OpenUpdateFile(std::ifstream& stream, const std::string& path) {
+    errno = 0;
+    stream.open(path, std::ios::in | std::ios::binary);
+    if (stream.is_open())
+        return;
+    // Read as empty, a missing or unreadable file would be called a bad one.
+    const int reason = errno;
+    throw ParseError("cannot open " + path + " (" +
+                     (reason != 0 ? std::strerror(reason) : "reason unknown") + ")");
+}
 
 void RunUpdateJob(const std::string& path, UpdateJobHost& host) {
     bool succeeded = false;

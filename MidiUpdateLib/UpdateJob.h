@@ -8,6 +8,7 @@
 #include "MidiUpdateLib/Update.h"
 #include "MidiUpdateLib/Version.h"
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ public:
     // Before the verdict, for each portion some bytes of which did not reach the device.
     virtual void PortionUndelivered(unsigned int /*portion*/, unsigned long long /*bytes*/) {}
 };
+
+// Opens the update file for reading in binary mode. One that cannot be opened throws
+// ParseError "cannot open PATH (the system's reason)", as the console says it.
+void OpenUpdateFile(std::ifstream& stream, const std::string& path);
 
 // Runs one job to its end on the calling thread. Never lets an exception escape: a
 // failure destroys what the job made (the port first closes the device), then goes to

@@ -1,37 +1,25 @@
 #pragma once
 
-// The program's one main window and what its thread keeps about it. Everything here is
-// read and written on the window thread only, except `indeterminate`, which the worker
-// sets and clears while the window thread and its timer read it.
+// What the main window's thread shares between the window (MainWindow), the start
+// request (StartUpdate) and the program's entry. Window thread only: the worker is given
+// the window's handle and its own flag (StartUpdate), the progress display its rows.
 
 #include <windows.h>
-
-#include <atomic>
 
 struct AppState {
     HINSTANCE instance = nullptr;
     HWND mainWindow = nullptr;
-    HWND progressBar = nullptr;
-    HWND statusLine = nullptr;
-    HWND productLine = nullptr;
-    HBITMAP header = nullptr; // may be absent
-
-    int rowHeight = 0;
-    int windowWidth = 0;
-    int idleHeight = 0; // the header only
-    int busyHeight = 0; // the header and the three rows
-    bool grown = false; // the busy layout was shown once; the window stays that tall
 
     bool busy = false;
     // A start request is between loading its file and starting its worker; its message
     // box runs a message loop in which a drop or a second start must not begin a job.
     bool starting = false;
-    std::atomic<bool> indeterminate{false};
-    int animationPosition = 0; // 0 to 100
 
-    char path[MAX_PATH] = {};
+    // The path the next IDM_OPEN (lParam 1) opens: from the command line or a second
+    // start. A path of MAX_PATH - 1 characters, each up to 3 bytes in UTF-8 (the A
+    // functions' code page under the manifest).
+    char path[3 * MAX_PATH] = {};
     char title[128] = {};
-    char copyright[128] = {};
 };
 
 extern AppState app;

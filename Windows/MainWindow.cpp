@@ -1,5 +1,6 @@
 #include "Windows/MainWindow.h"
 
+#include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/Version.h"
 #include "Windows/AppState.h"
 #include "Windows/HeaderImage.h"
@@ -7,6 +8,7 @@
 #include "Windows/ProgressDisplay.h"
 #include "Windows/Resources.h"
 #include "Windows/StartUpdate.h"
+#include "Windows/WindowMessages.h"
 #include "Windows/WindowsMidiPort.h"
 
 #include <commctrl.h>
@@ -21,6 +23,22 @@ const char mainWindowClass[] = "MIDI Updater";
 
 namespace {
 
+// What only the window itself reads and writes.
+struct MainWindowState {
+    HBITMAP header = nullptr; // may be absent
+    bool created = false;     // WM_CREATE has laid the rows out
+    int rowHeight = 0;
+    int windowWidth = 0;
+    int idleHeight = 0; // the header only
+    int busyHeight = 0; // the header and the three rows
+    bool grown = false; // the busy layout was shown once; the window stays that tall
+    char copyright[128] = {};
+    HWND progressBar = nullptr;
+    HWND statusLine = nullptr;
+    HWND productLine = nullptr;
+};
+MainWindowState shown;
+
 // The client area without a header image.
 const int defaultClientWidth = 500;
 const int defaultClientHeight = 200;
@@ -28,73 +46,122 @@ const int defaultClientHeight = 200;
 HWND CreateRow(const char* className, DWORD style, int row, int clientWidth, int clientHeight,
                const char* text) {
     return CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, 0,
-                           clientHeight + row * app.rowHeight, clientWidth, app.rowHeight,
+                           clientHeight + row * shown.rowHeight, clientWidth, shown.rowHeight,
                            app.mainWindow, nullptr, app.instance, nullptr);
+}
+
+// A path a second start handed over while a box or dialog was up (or before the window
+// was made): it waits, as the user has yet to finish with what is open. Latest wins.
+std::string waitingPath;
+
+// Posted when nothing modal is open any more; lParam for IDM_OPEN.
+const LPARAM openWaitingPath = 2;
+
+void OpenWaitingPathLater() {
+    if (!waitingPath.empty() && app.mainWindow)
+        PostMessageA(app.mainWindow, WM_COMMAND, IDM_OPEN, openWaitingPath);
+}
+
+void OpenWaitingPath(HWND window) {
+    if (waitingPath.empty() || ModalUiOpen() || !shown.created)
+        return;
+    std::string path;
+    path.swap(waitingPath);
+    if (app.busy || app.starting)
+        return; // the user chose a file meanwhile: the second one is ignored, as while busy
+    if (KeepPathToOpen(path))
+        StartUpdate(window, app.path);
 }
 
 void OnCreate(HWND window) {
     app.mainWindow = window;
     LoadStringA(app.instance, IDS_APP_TITLE, app.title, sizeof app.title);
-    LoadStringA(app.instance, IDS_COPYRIGHT, app.copyright, sizeof app.copyright);
+    LoadStringA(app.instance, IDS_COPYRIGHT, shown.copyright, sizeof shown.copyright);
     SetWindowTextA(window, app.title);
 
-    app.header = HeaderImageFromFile(ProgramFolderFile(L"Header.png"));
-    if (!app.header)
+    shown.header = HeaderImageFromFile(ProgramFolderFile(L"Header.png"));
+    if (!shown.header)
         ShowMessageBox(nullptr, "Failed to load background image", "Error", MB_OK);
 
-    app.rowHeight = GetSystemMetrics(SM_CYVSCROLL);
+    shown.rowHeight = GetSystemMetrics(SM_CYVSCROLL);
     int clientWidth = defaultClientWidth;
     int clientHeight = defaultClientHeight;
     BITMAP header;
-    if (app.header && GetObjectA(app.header, sizeof header, &header)) {
+    if (shown.header && GetObjectA(shown.header, sizeof header, &header)) {
         clientWidth = header.bmWidth;
         clientHeight = header.bmHeight;
     }
 
     RECT frame = {0, 0, clientWidth, clientHeight};
     AdjustWindowRect(&frame, GetWindowLongA(window, GWL_STYLE), TRUE);
-    app.windowWidth = frame.right - frame.left;
-    app.idleHeight = frame.bottom - frame.top;
-    app.busyHeight = app.idleHeight + 3 * app.rowHeight;
-    SetWindowPos(window, nullptr, 0, 0, app.windowWidth, app.idleHeight,
+    shown.windowWidth = frame.right - frame.left;
+    shown.idleHeight = frame.bottom - frame.top;
+    shown.busyHeight = shown.idleHeight + 3 * shown.rowHeight;
+    SetWindowPos(window, nullptr, 0, 0, shown.windowWidth, shown.idleHeight,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     // Below the client area, so they show only once the window grows.
-    app.progressBar = CreateRow(PROGRESS_CLASSA, PBS_SMOOTH, 0, clientWidth, clientHeight, "");
-    SendMessageA(app.progressBar, PBM_SETPOS, 0, 0);
-    app.statusLine =
+    shown.progressBar = CreateRow(PROGRESS_CLASSA, PBS_SMOOTH, 0, clientWidth, clientHeight, "");
+    SendMessageA(shown.progressBar, PBM_SETPOS, 0, 0);
+    shown.statusLine =
         CreateRow("STATIC", 0, 1, clientWidth, clientHeight, "Waiting for update file.");
-    app.productLine =
+    shown.productLine =
         CreateRow("STATIC", 0, 2, clientWidth, clientHeight, "No update file has been loaded yet.");
     const WPARAM font = reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT));
-    SendMessageA(app.statusLine, WM_SETFONT, font, FALSE);
-    SendMessageA(app.productLine, WM_SETFONT, font, FALSE);
+    SendMessageA(shown.statusLine, WM_SETFONT, font, FALSE);
+    SendMessageA(shown.productLine, WM_SETFONT, font, FALSE);
+    ProgressRows rows;
+    rows.window = window;
+    rows.progressBar = shown.progressBar;
+    rows.statusLine = shown.statusLine;
+    rows.productLine = shown.productLine;
+    rows.title = app.title;
+    SetProgressRows(rows);
 
     ListInterfaces();
 
-    int x = (GetSystemMetrics(SM_CXSCREEN) - app.windowWidth) / 2;
-    int y = (GetSystemMetrics(SM_CYSCREEN) - app.idleHeight) / 2;
+    int x = (GetSystemMetrics(SM_CXSCREEN) - shown.windowWidth) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - shown.idleHeight) / 2;
     SetWindowPos(window, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
     SetBusyLayout(0);
+    shown.created = true;
+    SetModalUiClosedHandler(OpenWaitingPathLater);
+    OpenWaitingPathLater();
+}
+
+// The worker's decoded header image: swapped in here, so no paint sees a half-made one.
+void OnImage(LPARAM lParam) {
+    HBITMAP replaced = shown.header;
+    shown.header = reinterpret_cast<HBITMAP>(lParam);
+    if (replaced)
+        DeleteObject(replaced);
+    RedrawWindow(app.mainWindow, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 void OnPaint(HWND window) {
     PAINTSTRUCT paint;
     HDC target = BeginPaint(window, &paint);
     BITMAP header;
-    if (app.header && GetObjectA(app.header, sizeof header, &header)) {
+    if (shown.header && GetObjectA(shown.header, sizeof header, &header)) {
         HDC memory = CreateCompatibleDC(target);
-        HGDIOBJ previous = SelectObject(memory, app.header);
+        HGDIOBJ previous = SelectObject(memory, shown.header);
         BitBlt(target, 0, 0, header.bmWidth, header.bmHeight, memory, 0, 0, SRCCOPY);
         SelectObject(memory, previous);
         DeleteDC(memory);
+    } else {
+        // Nothing erases the background (the header covers it), so without a header the
+        // area would keep whatever was on the screen.
+        FillRect(target, &paint.rcPaint, GetSysColorBrush(COLOR_WINDOW));
     }
     EndPaint(window, &paint);
 }
 
 void ChooseFile(HWND window) {
     app.path[0] = '\0';
+    // Its own buffer: nothing else may write into it while the dialog is up.
+    char chosen[sizeof app.path] = {};
     OPENFILENAMEA choice = {};
     choice.lStructSize = sizeof choice;
     choice.hwndOwner = window;
@@ -103,20 +170,41 @@ void ChooseFile(HWND window) {
                          "SysEx file (*.syx)\0*.syx\0"
                          "All files\0*\0";
     choice.nFilterIndex = 1;
-    choice.lpstrFile = app.path;
-    choice.nMaxFile = sizeof app.path;
-    if (GetOpenFileNameA(&choice))
-        StartUpdate(window, app.path);
+    choice.lpstrFile = chosen;
+    choice.nMaxFile = sizeof chosen;
+    BOOL picked = FALSE;
+    DWORD error = 0;
+    {
+        ModalScope dialog;
+        picked = GetOpenFileNameA(&choice);
+        error = picked ? 0 : CommDlgExtendedError();
+    }
+    if (picked) {
+        if (KeepPathToOpen(chosen))
+            StartUpdate(window, app.path);
+    } else if (error == FNERR_BUFFERTOOSMALL) {
+        RefusePathTooLong();
+    } else if (error != 0) {
+        Trace("GetOpenFileNameA failed: 0x%lx\n", static_cast<unsigned long>(error));
+    }
 }
 
 void OnDropFiles(HWND window, HDROP drop) {
     const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT index = 0; index < count; ++index) {
-        char name[MAX_PATH] = {};
-        if (DragQueryFileA(drop, index, name, sizeof name) && name[0]) {
-            StartUpdate(window, name);
-            break;
-        }
+        // Asked for its length first: a fixed buffer would cut a long name silently.
+        const UINT length = DragQueryFileA(drop, index, nullptr, 0);
+        if (length == 0)
+            continue;
+        std::string name(length + 1, '\0');
+        name.resize(DragQueryFileA(drop, index, &name[0], length + 1));
+        if (name.empty())
+            continue;
+        if (PathFits(name))
+            StartUpdate(window, name.c_str());
+        else
+            RefusePathTooLong();
+        break;
     }
     DragFinish(drop);
 }
@@ -128,6 +216,13 @@ LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data) {
     if (app.busy || app.starting)
         return TRUE; // a second file during an update is ignored, as a drop would be
     const char* text = static_cast<const char*>(data->lpData);
+    if (ModalUiOpen() || !shown.created) {
+        waitingPath.assign(text, ::strnlen(text, data->cbData));
+        Trace("Handed over while a box or dialog is up: %s\n", waitingPath.c_str());
+        if (!ModalUiOpen())
+            OpenWaitingPathLater();
+        return TRUE;
+    }
     // Taken even when too long to keep: refused, the second start would open a window of
     // its own to say so.
     if (KeepPathToOpen(std::string(text, ::strnlen(text, data->cbData))))
@@ -139,6 +234,10 @@ LRESULT OnCopyData(HWND window, const COPYDATASTRUCT* data) {
 void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     switch (LOWORD(wParam)) {
     case IDM_OPEN:
+        if (lParam == openWaitingPath) {
+            OpenWaitingPath(window);
+            break;
+        }
         if (app.busy || app.starting)
             break;
         if (lParam == 1)
@@ -149,7 +248,7 @@ void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     case IDM_ABOUT: {
         char text[128];
         std::snprintf(text, sizeof text, "%s\nVersion %s (%s)\n\n%s", app.title,
-                      MidiUpdateLib_Version.c_str(), MidiUpdateLib_Build.c_str(), app.copyright);
+                      MidiUpdateLib_Version.c_str(), MidiUpdateLib_Build.c_str(), shown.copyright);
         CenteredMessageBox(window, text, "About", MB_ICONINFORMATION);
         break;
     }
@@ -177,11 +276,10 @@ bool MayClose(HWND window) {
 
 void SetBusyLayout(int busy) {
     if (busy) {
-        SetWindowTextA(app.statusLine, "");
-        SendMessageA(app.progressBar, PBM_SETPOS, 0, 0);
-        SetWindowPos(app.mainWindow, nullptr, 0, 0, app.windowWidth, app.busyHeight,
+        ResetProgressRows();
+        SetWindowPos(app.mainWindow, nullptr, 0, 0, shown.windowWidth, shown.busyHeight,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        app.grown = true;
+        shown.grown = true;
     }
     DragAcceptFiles(app.mainWindow, busy ? FALSE : TRUE);
 }
@@ -198,7 +296,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 1; // the header covers the client area
     case WM_MOVING: {
         RECT* moving = reinterpret_cast<RECT*>(lParam);
-        moving->bottom = moving->top + (app.grown ? app.busyHeight : app.idleHeight);
+        moving->bottom = moving->top + (shown.grown ? shown.busyHeight : shown.idleHeight);
         return 1;
     }
     case WM_DROPFILES:
@@ -216,6 +314,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_UPDATE_DONE:
+        app.busy = false;
+        SetBusyLayout(0);
+        return DefWindowProcA(window, message, wParam, lParam);
+    case WM_UPDATE_IMAGE:
+        OnImage(lParam);
+        return DefWindowProcA(window, message, wParam, lParam);
     default:
         HandleProgressMessage(message, wParam, lParam);
         return DefWindowProcA(window, message, wParam, lParam);

@@ -2,6 +2,7 @@
 
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
+#include "Windows/DisplayText.h"
 
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ HWND boxOwner = nullptr;
 HHOOK boxHook = nullptr;
 std::vector<ButtonLabel> boxLabels;
 HHOOK labelHook = nullptr;
+
+int modalDepth = 0;
+void (*modalUiClosed)() = nullptr;
 
 // Gives the box's buttons their labels, widening them (and the box) for longer ones.
 void Relabel(HWND box) {
@@ -108,11 +112,29 @@ LRESULT CALLBACK LabellingHookFn(int code, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
+ModalScope::ModalScope() {
+    ++modalDepth;
+}
+
+ModalScope::~ModalScope() {
+    if (--modalDepth == 0 && modalUiClosed)
+        modalUiClosed();
+}
+
+bool ModalUiOpen() {
+    return modalDepth > 0;
+}
+
+void SetModalUiClosedHandler(void (*handler)()) {
+    modalUiClosed = handler;
+}
+
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     Trace("Message box \"%s\":\n", caption);
     for (const std::string& line : Split(text, '\n'))
         Trace("  %s\n", line.c_str());
-    return MessageBoxA(owner, text, caption, type);
+    ModalScope box;
+    return MessageBoxA(owner, DisplayText(text).c_str(), DisplayText(caption).c_str(), type);
 }
 
 int CenteredMessageBox(HWND owner, const char* text, const char* caption, UINT type,

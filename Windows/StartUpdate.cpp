@@ -8,9 +8,11 @@
 #include "Windows/HeaderImage.h"
 #include "Windows/MainWindow.h"
 #include "Windows/MessageBoxes.h"
+#include "Windows/ProgressDisplay.h"
 #include "Windows/WindowsJobHost.h"
 #include "Windows/WindowsUpdateProgress.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -21,6 +23,8 @@ namespace {
 // What the worker is given; the worker owns it from the moment it runs.
 struct StartRequest {
     std::string path;
+    HWND window;                      // where its reports go
+    std::atomic<bool>& indeterminate; // the display's animation flag
 };
 
 void LogToStandardOutput(const char* line) {
@@ -30,7 +34,7 @@ void LogToStandardOutput(const char* line) {
 
 // Starts the worker for `path`; false when no thread could be made.
 bool StartWorker(const char* path) {
-    StartRequest* request = new StartRequest{path};
+    StartRequest* request = new StartRequest{path, app.mainWindow, IndeterminateFlag()};
     app.busy = true;
     LogToStandardOutput("Creating worker thread!\n");
     HANDLE thread = CreateThread(nullptr, 0, UpdateWorkerThread, request, 0, nullptr);
@@ -46,7 +50,8 @@ bool StartWorker(const char* path) {
 }
 
 void LoadAndStart(HWND owner, const char* path) {
-    std::ifstream stream(path, std::ios::in | std::ios::binary);
+    std::ifstream stream;
+    OpenUpdateFile(stream, path);
     Update update(stream);
     if (!update.message.empty()) {
         const std::string text = update.message + "\nClick OK to start.";
@@ -80,17 +85,30 @@ void StartUpdate(HWND owner, const char* path) {
     app.starting = false;
     if (failed) {
         Trace("%s", midiupdate::JobFailureLog(kind, reason).c_str());
-        MainWindowPost window;
+        MainWindowPost window(app.mainWindow);
         PostFailure(window, kind, reason);
     }
 }
 
+void RefusePathTooLong() {
+    MainWindowPost window(app.mainWindow);
+    PostFailure(window, JobFailure::StdException,
+                "The file's path is longer than " + std::to_string(maxPathCharacters) +
+                    " characters.");
+}
+
+bool PathFits(const std::string& path) {
+    if (path.size() >= sizeof app.path)
+        return false;
+    // Windows counts a path's characters in UTF-16.
+    const int characters =
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    return static_cast<std::size_t>(characters) <= maxPathCharacters;
+}
+
 bool KeepPathToOpen(const std::string& path) {
-    if (path.size() >= sizeof app.path) {
-        MainWindowPost window;
-        PostFailure(window, JobFailure::StdException,
-                    "The file's path is longer than " + std::to_string(sizeof app.path - 1) +
-                        " characters.");
+    if (!PathFits(path)) {
+        RefusePathTooLong();
         return false;
     }
     std::memcpy(app.path, path.c_str(), path.size() + 1);
@@ -99,8 +117,8 @@ bool KeepPathToOpen(const std::string& path) {
 
 DWORD WINAPI UpdateWorkerThread(LPVOID parameter) {
     std::unique_ptr<StartRequest> request(static_cast<StartRequest*>(parameter));
-    MainWindowPost window;
-    WindowsUpdateProgress progress(window, app.indeterminate);
+    MainWindowPost window(request->window);
+    WindowsUpdateProgress progress(window, request->indeterminate);
     WindowsJobHost host(window, progress, MakeUpdatePort, HeaderImageFromBytes);
     RunUpdateJob(request->path, host);
     return 1;

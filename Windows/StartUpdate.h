@@ -20,6 +20,14 @@ void StartUpdate(HWND owner, const char* path);
 // and leaves the window idle, as a file that cannot be read would. False when refused.
 bool KeepPathToOpen(const std::string& path);
 
+// The longest path Windows opens without long-path support.
+const std::size_t maxPathCharacters = MAX_PATH - 1;
+bool PathFits(const std::string& path);
+
+// The error box for a path longer than the program keeps (from a drop or the file
+// chooser), instead of a cut path read as a bad file.
+void RefusePathTooLong();
+
 DWORD WINAPI UpdateWorkerThread(LPVOID request);
 
 // The port the worker sends through: the device behind winmm, or in the test program a

@@ -2,6 +2,7 @@
 // the path from the command line, and the message loop. One program runs at a time: a
 // second start hands its path to the first and ends.
 
+#include "MidiUpdateLib/OS.h"
 #include "Windows/AppState.h"
 #include "Windows/CommandLine.h"
 #include "Windows/GdiplusFlat.h"
@@ -9,6 +10,7 @@
 #include "Windows/MessageBoxes.h"
 #include "Windows/Resources.h"
 #include "Windows/StartUpdate.h"
+#include "Windows/TestHooks.h"
 
 #include <windows.h>
 
@@ -34,8 +36,11 @@ bool HandOverToRunningProgram(const std::string& path) {
     for (int attempt = 0; attempt < handOverAttempts; ++attempt) {
         HWND running = FindWindowA(mainWindowClass, nullptr);
         if (running) {
-            // Its message box, if one is up, so the user sees what it waits for.
-            SetForegroundWindow(GetLastActivePopup(running));
+            // Its message box, if one is up, so the user sees what it waits for. Not a
+            // window still being made (hidden): Wine then leaves no window the input.
+            HWND popup = GetLastActivePopup(running);
+            if (IsWindowVisible(popup))
+                SetForegroundWindow(popup);
             if (path.empty())
                 return true;
             COPYDATASTRUCT data = {};
@@ -98,11 +103,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     HWND window = CreateWindowExA(0, mainWindowClass, "", WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                   nullptr, nullptr, instance, nullptr);
+    if (!window) {
+        // Without a window the program would wait for ever, unseen.
+        Trace("CreateWindowExA failed: %lu\n", static_cast<unsigned long>(GetLastError()));
+        ShowMessageBox(nullptr, "Failed to initialize!", mainWindowClass, MB_ICONERROR);
+        Gdiplus::GdiplusShutdown(gdiplusToken);
+        return 1;
+    }
     ShowWindow(window, show);
     UpdateWindow(window);
 
     if (!path.empty() && KeepPathToOpen(path))
         PostMessageA(window, WM_COMMAND, IDM_OPEN, 1);
+    StartTestHooks(window);
 
     const int exitCode = RunMessageLoop();
     if (app.busy) {

@@ -1,12 +1,10 @@
 #include "Windows/WindowMessages.h"
 
-#include "Windows/AppState.h"
-
 #include <cstdlib>
 #include <cstring>
 
 bool MainWindowPost::Post(UINT message, WPARAM wParam, LPARAM lParam) {
-    return PostMessageA(app.mainWindow, message, wParam, lParam) != FALSE;
+    return PostMessageA(window, message, wParam, lParam) != FALSE;
 }
 
 bool PostText(WindowPost& window, UINT message, WPARAM wParam, const std::string& text) {

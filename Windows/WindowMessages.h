@@ -32,7 +32,11 @@ public:
 // Posts to the main window.
 class MainWindowPost : public WindowPost {
 public:
+    explicit MainWindowPost(HWND window) : window(window) {}
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    const HWND window;
 };
 
 // Posts a heap copy of `text` that the window thread frees (TakeText); a copy that could

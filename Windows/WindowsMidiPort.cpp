@@ -1,6 +1,7 @@
 #include "Windows/WindowsMidiPort.h"
 
 #include "MidiUpdateLib/OS.h"
+#include "Windows/DisplayText.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -333,7 +334,7 @@ void WindowsMidiPort::PermitOtherPorts() {
         if (IsSystemSynth(caps.szPname))
             continue;
         const std::string question = Format("Do you wish to update '%s'.\n\n", caps.szPname);
-        if (MessageBoxA(nullptr, question.c_str(), "MIDI Updater",
+        if (MessageBoxA(nullptr, DisplayText(question).c_str(), "MIDI Updater",
                         MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND) == IDYES) {
             portNames.insert(caps.szPname);
             return;

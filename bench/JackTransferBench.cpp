@@ -4,6 +4,8 @@
 // pacing set to 0. Prints how much of the wall time is not the pauses the design
 // mandates (portion pauses and status polling), the sending process's processor time
 // against the wall, and the device's first-to-last-byte rate; the targets are 5 % each.
+// Run under `pw-jack`, the same goes through PipeWire's JACK layer and a private
+// `pipewire` with the same period. An argument sets the period in frames.
 
 #include "Linux/JackMidiPort.h"
 #include "MidiUpdateLib/OS.h"
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
@@ -85,12 +88,67 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+// The device served by the console program in a process of its own, its report in a file.
+pid_t StartDevice(const std::string& update, const std::string& report) {
+    const pid_t device = fork();
+    if (device == 0) {
+        dup2(open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+        execl(MIDI_UPDATER_CLI, MIDI_UPDATER_CLI, "device", "--jack", "Bench Device",
+              "--device-expects", update.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 500 && ReadFile(report).find("Serving") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return device;
+}
+
+struct Measurement {
+    TransferVerdict verdict = TransferVerdict::Failed;
+    std::string completed;
+    double wall = 0;   // seconds
+    double cpu = 0;    // seconds of this process
+    double asleep = 0; // seconds of mandated pauses
+    unsigned int sleeps = 0;
+};
+
+// The whole transfer through the JACK port; false when the port cannot carry it.
+bool Measure(Update& update, Measurement& result) {
+    SetTraceSink([](const std::string&) {});
+    TimedSleepClock clock;
+    SetClock(&clock);
+    CountingProgress progress;
+    bool carried = false;
+    {
+        midiupdate::JackMidiPort port(midiupdate::PortSettingsFor(update, std::nullopt));
+        std::string error;
+        carried = port.CanCarry(update, error);
+        if (!carried) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+        } else {
+            const double cpuBefore = CpuSeconds();
+            const auto wallBefore = std::chrono::steady_clock::now();
+            result.verdict = SimpleSysExSender(port).Send(update, progress);
+            result.wall =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore)
+                    .count();
+            result.cpu = CpuSeconds() - cpuBefore;
+        }
+    }
+    SetClock(nullptr);
+    SetTraceSink(nullptr);
+    result.completed = progress.completed;
+    result.asleep = clock.asleep;
+    result.sleeps = clock.sleeps;
+    return carried;
+}
+
 } // namespace
 
-int main() {
-    testsupport::JackServer server(PERIOD);
+int main(int argc, char** argv) {
+    const unsigned int period = argc > 1 ? static_cast<unsigned int>(std::atoi(argv[1])) : PERIOD;
+    testsupport::JackServer server(period);
     if (!server.Ready()) {
-        std::fprintf(stderr, "jackd did not start:\n%s\n", server.Log().c_str());
+        std::fprintf(stderr, "the JACK server did not start:\n%s\n", server.Log().c_str());
         return 1;
     }
     const std::vector<unsigned char> file = MakeFile();
@@ -103,60 +161,32 @@ int main() {
     std::istringstream stream(std::string(file.begin(), file.end()));
     Update update(stream);
 
-    const pid_t device = fork();
-    if (device == 0) {
-        dup2(open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-        execl(MIDI_UPDATER_CLI, MIDI_UPDATER_CLI, "device", "--jack", "Bench Device",
-              "--device-expects", path.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 500 && ReadFile(report).find("Serving") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-
-    SetTraceSink([](const std::string&) {});
-    TimedSleepClock clock;
-    SetClock(&clock);
-    CountingProgress progress;
-    TransferVerdict verdict;
-    double wall;
-    double cpu;
-    {
-        midiupdate::JackMidiPort port(midiupdate::PortSettingsFor(update, std::nullopt));
-        std::string error;
-        if (!port.CanCarry(update, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            return 1;
-        }
-        const double cpuBefore = CpuSeconds();
-        const auto wallBefore = std::chrono::steady_clock::now();
-        verdict = SimpleSysExSender(port).Send(update, progress);
-        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
-        cpu = CpuSeconds() - cpuBefore;
-    }
-    SetClock(nullptr);
-    SetTraceSink(nullptr);
-
+    const pid_t device = StartDevice(path, report);
+    Measurement m;
+    const bool carried = Measure(update, m);
     kill(device, SIGINT);
-    int status = 0;
-    waitpid(device, &status, 0);
+    waitpid(device, nullptr, 0);
     const std::string deviceReport = ReadFile(report);
     std::remove(path.c_str());
     std::remove(report.c_str());
+    if (!carried)
+        return 1;
 
-    const double overhead = (wall - clock.asleep) / wall;
-    const double cpuShare = cpu / wall;
+    const double overhead = (m.wall - m.asleep) / m.wall;
+    const double cpuShare = m.cpu / m.wall;
     const bool intact = deviceReport.find("identical to the update file") != std::string::npos;
-    std::printf("Transfer of %u bytes in %u portions, %u ms pause each, over JACK (dummy "
+    std::printf("Transfer of %u bytes in %u portions, %u ms pause each, over %s (dummy "
                 "driver, %u frames at 48 kHz)\n",
-                update.TotalSysExSize(), PORTIONS, DELAY, PERIOD);
-    std::printf("  verdict:           %s\n", progress.completed.c_str());
-    std::printf("  wall time:         %.3f ms\n", wall * 1000.0);
+                update.TotalSysExSize(), PORTIONS, DELAY,
+                server.PipeWire() ? "PipeWire's JACK layer" : "JACK 2", server.Period());
+    std::printf("  verdict:           %s\n", m.completed.c_str());
+    std::printf("  wall time:         %.3f ms\n", m.wall * 1000.0);
     std::printf("  mandated pauses:   %.3f ms asleep in %u sleeps (portion pauses, status polls)\n",
-                clock.asleep * 1000.0, clock.sleeps);
+                m.asleep * 1000.0, m.sleeps);
     std::printf("  (wall - pauses) / wall: %.2f %%  (target <= 5 %%)\n", overhead * 100.0);
     std::printf("  CPU / wall:             %.2f %%  (target <= 5 %%)\n", cpuShare * 100.0);
     std::printf("  device:\n%s", deviceReport.c_str());
-    return intact && verdict == TransferVerdict::Accepted && overhead <= 0.05 && cpuShare <= 0.05
+    return intact && m.verdict == TransferVerdict::Accepted && overhead <= 0.05 && cpuShare <= 0.05
                ? 0
                : 1;
 }

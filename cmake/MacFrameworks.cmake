@@ -1,7 +1,7 @@
-# The frameworks the Mac sources use, as three interface targets: MacFoundation,
-# MacCoreFoundation and MacCoreMIDI. On a Mac they are the real frameworks. With
-# MIDIUPDATER_GNUSTEP the same sources build on Linux: Foundation from GNUstep base,
-# CoreFoundation and CoreMIDI from the stand-ins in Stand-ins/.
+# The frameworks the Mac sources use, as interface targets: MacFoundation,
+# MacCoreFoundation, MacCoreMIDI and MacImageIO. On a Mac they are the real frameworks.
+# With MIDIUPDATER_GNUSTEP the same sources build on Linux: Foundation from GNUstep base,
+# CoreFoundation, CoreMIDI and ImageIO from the stand-ins in Stand-ins/.
 
 if(APPLE)
   enable_language(OBJC OBJCXX)
@@ -11,6 +11,8 @@ if(APPLE)
   target_link_libraries(MacCoreFoundation INTERFACE "-framework CoreFoundation")
   add_library(MacCoreMIDI INTERFACE)
   target_link_libraries(MacCoreMIDI INTERFACE "-framework CoreMIDI" MacCoreFoundation)
+  add_library(MacImageIO INTERFACE)
+  target_link_libraries(MacImageIO INTERFACE "-framework ImageIO" MacCoreFoundation)
   return()
 endif()
 
@@ -64,3 +66,7 @@ target_link_libraries(MacCoreFoundation INTERFACE CoreFoundation_standin)
 add_subdirectory(Stand-ins/CoreMIDI)
 add_library(MacCoreMIDI INTERFACE)
 target_link_libraries(MacCoreMIDI INTERFACE CoreMIDI_standin)
+
+add_subdirectory(Stand-ins/ImageIO)
+add_library(MacImageIO INTERFACE)
+target_link_libraries(MacImageIO INTERFACE ImageIO_standin)

@@ -6,12 +6,13 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev
-  gobjc++ libgnustep-base-dev gnustep-base-runtime
+  gobjc++ libgnustep-base-dev gnustep-base-runtime libpng-dev libjpeg-dev zlib1g-dev
   libgnustep-gui-dev gnustep-gui-runtime gnustep-back0.29 xvfb xdotool imagemagick procps
   fonts-dejavu-core x11-utils
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
-  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core procps
+  nsis pipewire pipewire-bin pipewire-jack
+  xvfb xdotool imagemagick fonts-wine fonts-dejavu-core fonts-wqy-microhei procps
   linux-source-6.1 make gcc libc6-dev flex bison bc libelf-dev xz-utils alsa-utils perl-base
 )
 

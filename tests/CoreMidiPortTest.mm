@@ -71,6 +71,11 @@ std::vector<std::size_t> ChunkSizes(Bytes portion) {
 } // namespace
 
 TEST(CoreMidiPort, ChoosesByNameOrDisplayNameOnlyWholeAndCaseSensitive) {
+    // "Größe Synth": CoreMIDI's names are text, an update's are bytes in either encoding.
+    const std::string utf8 = "Gr\xC3\xB6\xC3\x9F"
+                             "e Synth";
+    const std::string latin1 = "Gr\xF6\xDF"
+                               "e Synth";
     struct Case {
         const char* label;
         std::set<std::string> names;
@@ -89,6 +94,10 @@ TEST(CoreMidiPort, ChoosesByNameOrDisplayNameOnlyWholeAndCaseSensitive) {
         {"part of a name", {"A"}, {Spec("A B")}, -1},
         {"display name unreadable", {"A"}, {Spec("A", "", "", false)}, -1},
         {"a name in the update that is not UTF-8", {"\xE9t\xE9", "A"}, {Spec("A")}, 0},
+        {"the update's name in Latin-1", {latin1}, {Spec(utf8)}, 0},
+        {"the update's name in UTF-8", {utf8}, {Spec(utf8)}, 0},
+        {"the display name, the update's in Latin-1", {latin1}, {Spec("Port 1", "", utf8)}, 0},
+        {"a Latin-1 name unlike the device's", {latin1.substr(0, 4)}, {Spec(utf8)}, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

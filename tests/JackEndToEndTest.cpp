@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 class JackEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(server.Ready()) << "jackd did not start:\n" << server.Log();
+        ASSERT_TRUE(server.Ready()) << "the JACK server did not start:\n" << server.Log();
         dir = std::filesystem::temp_directory_path() /
               ("jack-e2e-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -191,4 +191,23 @@ TEST_F(JackEndToEnd, TheDeviceServesTransferAfterTransfer) {
         ++identical;
     EXPECT_EQ(identical, 3u) << report;
     EXPECT_EQ(report.find("beyond"), std::string::npos) << report;
+}
+
+// A device serving when the server stops says so, and serves again once it is back.
+TEST_F(JackEndToEnd, TheDeviceServesAgainWhenTheServerComesBack) {
+    const std::string update = Write({{Messages(2000, 100, 1), 0}});
+    auto device = Device(update, {});
+    ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
+    server.Stop();
+    ASSERT_TRUE(device->WaitForOutput("The JACK server has gone", std::chrono::seconds(20)))
+        << device->Out() << device->Err();
+    ASSERT_TRUE(server.Start()) << server.Log();
+    const std::string before = device->Out();
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (device->Out().rfind("Serving") < before.size() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_GE(device->Out().rfind("Serving"), before.size()) << device->Out() << device->Err();
+    auto send = Send(update);
+    EXPECT_EQ(send->Wait(std::chrono::seconds(60)), 0) << send->Out() << send->Err();
+    EXPECT_NE(Report(*device).find("identical to the update file"), std::string::npos);
 }

@@ -42,7 +42,7 @@ protected:
     static void SetUpTestSuite() { server = std::make_unique<testsupport::JackServer>(); }
     static void TearDownTestSuite() { server.reset(); }
     void SetUp() override {
-        ASSERT_TRUE(server->Ready()) << "jackd did not start:\n" << server->Log();
+        ASSERT_TRUE(server->Ready()) << "the JACK server did not start:\n" << server->Log();
     }
 
     static SimulatedDeviceConfig Device(const Update& update, std::optional<Version> version) {
@@ -69,10 +69,12 @@ std::unique_ptr<testsupport::JackServer> JackPort::server;
 } // namespace
 
 TEST_F(JackPort, DeliversEveryByteOfLargeMessagesSentBackToBack) {
-    // Ten 8000-byte messages back to back in one portion, and messages of 20 000 bytes:
-    // each message is one event, and none may be lost on the way.
+    // Ten 8000-byte messages back to back in one portion, messages of 32 000 bytes, and
+    // many small ones, which fill a cycle with events: each message is one event, and
+    // none may be lost on the way.
     const Update update = testsupport::MakeUpdate({{Repeat(Message(8000, 1), 10), 0},
-                                                   {Repeat(Message(20000, 2), 3), 0},
+                                                   {Repeat(Message(32000, 2), 3), 0},
+                                                   {Repeat(Message(16, 4), 4000), 0},
                                                    {Message(40, 3), 0}});
     SimulatedDevice device(Device(update, std::nullopt), std::make_unique<RealTimeScheduler>());
     JackDeviceEndpoint endpoint(device);

@@ -219,10 +219,16 @@ TEST(RunUpdateJob, EveryFailureIsReportedAfterThePortIsGoneAndEndsTheJob) {
                           "TransferStarting", "CreatePort"};
     const Events portGone = madePort + Events{"port destroyed"};
     const char* badHeader = "Update file was invalid (bad header).";
+    const std::string missing = testing::TempDir() + "no such file.upd";
     const Case cases[] = {
         {"not an update file", Hex("'NotAnUpdate' 00 00"), nullptr,
          Reported("ParseError", badHeader)},
-        {"a missing file", {}, nullptr, Reported("ParseError", badHeader)},
+        // Not a bad file: the user is told the file is not there, as the console says it.
+        {"a missing file",
+         {},
+         nullptr,
+         Reported("ParseError", "cannot open " + missing + " (No such file or directory)")},
+        {"an empty file", Bytes{}, nullptr, Reported("ParseError", badHeader)},
         {"the port throws", GoodFile(), throwing([] { throw std::runtime_error("driver gone"); }),
          portGone + Reported("StdException", "driver gone")},
         {"the port throws a non-exception", GoodFile(), throwing([] { throw 42; }),
@@ -240,8 +246,8 @@ TEST(RunUpdateJob, EveryFailureIsReportedAfterThePortIsGoneAndEndsTheJob) {
         testsupport::TraceCapture trace;
         VirtualClock clock;
         ScopedClock installed(clock);
-        const std::string path = c.file.empty() ? testing::TempDir() + "no such file.upd"
-                                                : WriteFile("case.upd", c.file);
+        const std::string path =
+            std::string(c.what) == "a missing file" ? missing : WriteFile("case.upd", c.file);
         RecordingHost host;
         if (c.setUp)
             c.setUp(host);

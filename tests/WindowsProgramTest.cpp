@@ -1,5 +1,7 @@
 #include "MidiUpdateLib/VirtualClock.h"
 #include "Windows/CommandLine.h"
+#include "Windows/DisplayText.h"
+#include "Windows/HeaderImage.h"
 #include "Windows/MessageBoxes.h"
 #include "Windows/ProgressDisplay.h"
 #include "Windows/WindowsJobHost.h"
@@ -35,6 +37,91 @@ TEST(WindowsProgram, CommandLinePath) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(CommandLinePath(row.commandLine), row.path) << row.label;
+}
+
+// UTF-8 as it is, anything else in the legacy code page; cut between characters.
+TEST(WindowsProgram, DisplayText) {
+    const struct {
+        const char* label;
+        std::string bytes;
+        UINT target;
+        std::size_t bufferSize;
+        std::string shown;
+    } rows[] = {
+        {"ASCII", "Example Synth", CP_UTF8, 0, "Example Synth"},
+        {"UTF-8 stays",
+         "Gr\xC3\xB6\xC3\x9F"
+         "e \xE5\x9B\xBA",
+         CP_UTF8, 0,
+         "Gr\xC3\xB6\xC3\x9F"
+         "e \xE5\x9B\xBA"},
+        {"cp1252 read as cp1252",
+         "Gr\xF6\xDF"
+         "e \x80",
+         CP_UTF8, 0,
+         "Gr\xC3\xB6\xC3\x9F"
+         "e \xE2\x82\xAC"},
+        {"a cut UTF-8 sequence is not UTF-8", "\xE5\x9B", CP_UTF8, 0, "\xC3\xA5\xE2\x80\xBA"},
+        {"UTF-8 for an A function in cp1252",
+         "Gr\xC3\xB6\xC3\x9F"
+         "e",
+         1252, 0,
+         "Gr\xF6\xDF"
+         "e"},
+        {"cut before a character that does not fit", "ab\xE5\x9B\xBA", CP_UTF8, 5, "ab"},
+        {"a character that fits with the terminator", "ab\xE5\x9B\xBA", CP_UTF8, 6,
+         "ab\xE5\x9B\xBA"},
+        {"a surrogate pair is one character", "a\xF0\x9F\x8E\xB9", CP_UTF8, 5, "a"},
+        {"empty", "", CP_UTF8, 0, ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DisplayTextIn(row.bytes, 1252, row.target, row.bufferSize), row.shown)
+            << row.label;
+}
+
+// An image's size read from its file's header, so a huge one is never decoded.
+TEST(WindowsProgram, HeaderImageSizes) {
+    const struct {
+        const char* label;
+        Bytes bytes;
+        bool known;
+        unsigned long width, height;
+        bool tooLarge;
+    } rows[] = {
+        {"PNG header-sized",
+         testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00 01 F4 00 00 00 C8"), true,
+         500, 200, false},
+        {"PNG 20000 x 20000",
+         testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00 4E 20 00 00 4E 20"), true,
+         20000, 20000, true},
+        {"PNG 4096 x 4096, the largest",
+         testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00 10 00 00 00 10 00"), true,
+         4096, 4096, false},
+        {"PNG cut in its header", testsupport::Hex("89 'PNG' 0D 0A 1A 0A 00 00 00 0D 'IHDR' 00 00"),
+         false, 0, 0, false},
+        {"GIF 1 x 5000", testsupport::Hex("'GIF89a' 01 00 88 13"), true, 1, 5000, true},
+        {"BMP top-down",
+         testsupport::Hex("'BM' 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                          "80 02 00 00 88 FF FF FF"),
+         true, 640, 120, false},
+        {"JPEG: size in the frame after other segments",
+         testsupport::Hex("FF D8 FF E0 00 04 00 00 FF C0 00 0B 08 4E 20 27 10 01 01 11 00"), true,
+         10000, 20000, true},
+        {"JPEG without a frame", testsupport::Hex("FF D8 FF E0 00 04 00 00 FF D9 00 00 00 00 00"),
+         false, 0, 0, false},
+        {"not an image", testsupport::Hex("00 01 02 03"), false, 0, 0, false},
+    };
+    for (const auto& row : rows) {
+        unsigned long width = 0;
+        unsigned long height = 0;
+        EXPECT_EQ(ImageFileSize(row.bytes.data(), row.bytes.size(), width, height), row.known)
+            << row.label;
+        if (row.known) {
+            EXPECT_EQ(width, row.width) << row.label;
+            EXPECT_EQ(height, row.height) << row.label;
+        }
+        EXPECT_EQ(ImageTooLarge(row.bytes.data(), row.bytes.size()), row.tooLarge) << row.label;
+    }
 }
 
 TEST(WindowsProgram, BarPositions) {

@@ -23,98 +23,30 @@ exe=$build/Windows/midi-updater-win-test.exe
 mkdir -p "$shots"
 shots=$(cd "$shots" && pwd)
 
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
-desktop=e2e,800x600
+# shellcheck source=tests/wine-desktop.sh
+source "$(dirname "$0")/wine-desktop.sh"
+wine_desktop_start midi-updater-e2e
+# Wine draws CJK text only through a linked font, as a Chinese or Japanese Windows links
+# its own (fonts-wqy-microhei).
+printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n' \
+  >"$work/fontlink.reg"
+for face in "Tahoma" "MS Sans Serif" "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
+  printf '"%s"=hex(7):%s\n' "$face" \
+    "$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')" \
+    >>"$work/fontlink.reg"
+done
+timeout 60 "$wine64" regedit /S "$(winpath "$work/fontlink.reg")" </dev/null >/dev/null 2>&1 || true
 
-work=$(mktemp -d /tmp/midi-updater-e2e.XXXXXX)
-xvfbPid=""
-serverPid=""
-programPids=()
-
-cleanup() {
-  local pid
-  for pid in "${programPids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  if [ -n "$serverPid" ]; then
-    "$wineserver" -k </dev/null >/dev/null 2>&1 || true
-    kill "$serverPid" 2>/dev/null || true
-    wait "$serverPid" 2>/dev/null || true
-  fi
-  if [ -n "$xvfbPid" ]; then
-    kill "$xvfbPid" 2>/dev/null || true
-    wait "$xvfbPid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 143" TERM INT
-
-passed=0
-failed=0
-pass() { echo "PASS: $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $1"; failed=$((failed + 1)); }
-
-# --- The display: Xvfb picks a free number itself.
-exec {displayFd}>"$work/display"
-Xvfb -displayfd "$displayFd" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfbPid=$!
-exec {displayFd}>&-
-# Runs a command every 0.1 s until it succeeds, for at most $1 seconds.
-within() {
-  local seconds=$1
-  shift
-  for _ in $(seq $((seconds * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-within 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=:$(head -n 1 "$work/display")
-
-# --- Wine: a prefix of our own, and its server started by us so we know its PID.
-export WINEPREFIX=$work/prefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINELOADER=$wine64
-mkdir -p "$WINEPREFIX"
-"$wineserver" -f -p </dev/null >/dev/null 2>&1 &
-serverPid=$!
-timeout 120 "$wine64" wineboot -i </dev/null >/dev/null 2>&1
-
-# A Linux path as the program sees it.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-# Starts the program with the given arguments in the virtual desktop, output to $1.
+# Starts the program ($program, else the test build) with the given arguments in the
+# virtual desktop, output to $1.
 start_program() {
   local log=$1
   shift
   # Generous: a check with a whole update and its boxes takes minutes on a loaded machine.
-  timeout 600 "$wine64" explorer "/desktop=$desktop" "$(winpath "$exe")" "$@" \
+  timeout 600 "$wine64" explorer "/desktop=$desktop" "$(winpath "${program:-$exe}")" "$@" \
     </dev/null >"$log" 2>"$log.err" &
   programPids+=($!)
 }
-
-# The ids of the top-level windows with exactly this title (X windows in the desktop).
-windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
-
-# Prints the newest window titled $1 when at least $2 are.
-newest_of_at_least() {
-  local ids
-  ids=$(windows_named "$1")
-  [ "$(printf '%s\n' "$ids" | grep -c .)" -ge "$2" ] && printf '%s\n' "$ids" | tail -n 1
-}
-at_most_named() { [ "$(windows_named "$1" | grep -c .)" -le "$2" ]; }
-log_has() { tr -d '\r' <"$1" | grep -qF -- "$2"; }
-
-# Waits up to $3 seconds until $2 windows are titled $1; prints the newest.
-wait_for_windows() { within "$3" newest_of_at_least "$1" "$2"; }
-# Waits up to $2 seconds until no more than $3 windows are titled $1.
-wait_for_fewer() { within "$2" at_most_named "$1" "$3"; }
-# Waits up to $2 seconds for a line containing $3 in log $1.
-wait_for_log() { within "$2" log_has "$1" "$3"; }
 
 # True when log $1 holds the given texts in this order, each on a later line.
 in_order() {
@@ -123,17 +55,6 @@ in_order() {
   tr -d '\r' <"$log" | awk -v n=$# 'BEGIN { for (i = 1; i <= n; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
     k <= n && index($0, want[k]) { k++ }
     END { if (k <= n) { print "not in the log (in order): " want[k]; exit 1 } }' "$@"
-}
-
-shot() { import -window root "$shots/$1.png"; }
-
-# Presses keys in the window $1 (a box takes Return for its default button).
-keys() {
-  local window=$1
-  shift
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window" || true
-  sleep 0.3 # a box that has just appeared may not have its focus yet
-  xdotool key --clearmodifiers "$@"
 }
 
 # Answers box $1 titled $2 with key $3 until at most $4 windows bear that title (a key
@@ -160,10 +81,15 @@ main_height() {
     sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p'
 }
 
-# A process that ended stays a zombie until waited for.
-running() {
-  local state
-  state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
+# The largest peak resident size (kB) of the processes whose command line matches $1 and
+# the test program's name (the program itself, and Wine's processes that started it).
+peak_memory() {
+  local pid peak=0 kb
+  for pid in $(pgrep -f "$1.midi-updater-win(-test)?\\.exe" || true); do
+    kb=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$pid/status" 2>/dev/null || true)
+    [ -n "$kb" ] && [ "$kb" -gt "$peak" ] && peak=$kb
+  done
+  echo "$peak kB"
 }
 
 # Waits up to $1 seconds for the program started last (or process $2) to end; its exit
@@ -173,7 +99,6 @@ wait_for_exit() {
   within "$seconds" not_running "$pid" || return 1
   wait "$pid"
 }
-not_running() { ! running "$1"; }
 
 # Closes the main window and waits for the program to end with status 0. Alt+F4 may
 # land on a box of the same caption that is still closing, or be slow to arrive on a
@@ -192,9 +117,8 @@ close_and_wait_for_exit() {
 # the next check starts afresh.
 end_programs() {
   local pid
-  for pid in $(pgrep -f 'midi-updater-win-test\.exe' || true); do
-    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
-      kill "$pid" 2>/dev/null || true
+  for pid in $(prefix_processes 'midi-updater-win(-test)?\.exe'); do
+    kill "$pid" 2>/dev/null || true
   done
   for pid in "${programPids[@]}"; do
     wait "$pid" 2>/dev/null || true
@@ -322,6 +246,7 @@ end_programs
 # answers it, and checks that the window is as it was while idle.
 refused() {
   local path=${1%%$'\t'*} reason=${1#*$'\t'} from=$2 box
+  reason=${reason//"$path"/$(winpath "$path")} # a reason that names the file
   box=$(wait_for_windows "MIDI Updater" 2 30) || { echo "no error box"; return 1; }
   [ -n "$idleHeight" ] || idleHeight=$(main_height)
   shot "2-refused-$(basename "$path" .upd)"
@@ -441,6 +366,255 @@ else
   fail "a raw SysEx file, then closing while busy (log: $log3)"
   tr -d '\r' <"$log3" | tail -n 30
 fi
+
+# --- 4. Without Header.png: its box, and a second start's path handed over while that box
+# is up (the window is still being made) waits for it; then an update from a folder and
+# with texts outside any one code page, a missing file, and a file in cp1252.
+noHeader="$work/no header"
+mkdir -p "$noHeader"
+cp "$exe" "$noHeader/"
+unicodeFile="$work/Прошивка 固件 ✓/Größe 固件 Synth 1.05.upd"
+mkdir -p "$(dirname "$unicodeFile")"
+"$cli" pack -q -o "$unicodeFile" --product "Größe 固件 Synth" --version 1.05 \
+  --message $'Прошивка 1.05 für „Größe 固件 Synth“ ✓\nKeep the device powered.' \
+  --windows-params 'win:1:name:Größe 固件 Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
+  --portion "$work/part1.syx"
+unicode=$(winpath "$unicodeFile")
+cp1252File="$files/Western.upd"
+"$cli" pack -q --allow-any-bytes -o "$cp1252File" --product $'Gr\xf6\xdfe Synth' --version 1.05 \
+  --message $'Caf\xe9 firmware for the Gr\xf6\xdfe Synth \x96 \x80 5 off' \
+  --windows-params $'win:1:name:Gr\xf6\xdfe Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
+  --portion "$work/part1.syx"
+missing=$(winpath "$work/no such file.upd")
+log4=$work/check4.log
+export MIDI_UPDATER_SIMULATE="--device-status accept --device-version 1.05"
+program="$noHeader/midi-updater-win-test.exe" start_program "$log4"
+first=${programPids[-1]}
+ok=true
+# Answers the update's message box and its completion box; $1 names the screenshots.
+update_runs() {
+  local box
+  box=$(wait_for_windows "Important message about update" 1 30) || { echo "no message box"; return 1; }
+  sleep 0.5
+  shot "$1-message"
+  keys "$box" Return
+  box=$(wait_for_windows "MIDI Updater" 2 90) || { echo "no completion box"; return 1; }
+  sleep 0.5
+  shot "$1-completed"
+  answer "$box" "MIDI Updater" Return 1 || { echo "the completion box stayed"; return 1; }
+  sleep 0.5
+  shot "$1-window"
+}
+# Hands $1 over by a second start and waits for that start to end.
+hand_over_and_wait() {
+  start_program "$work/check-second-$RANDOM.log" "$1"
+  local second=${programPids[-1]}
+  programPids+=("$first")
+  wait_for_exit 30 "$second" || { echo "the second start did not end"; return 1; }
+}
+if box=$(wait_for_windows "Error" 1 30); then
+  hand_over_and_wait "$unicode" || ok=false
+  shot 4-no-header-box
+  ! log_has "$log4" "Loading update file" || { ok=false; echo "opened while the box was up"; }
+  answer "$box" "Error" Return 0 || ok=false
+  update_runs 4-unicode || ok=false
+else
+  ok=false
+  echo "no box for the missing Header.png"
+fi
+if $ok && in_order "$log4" 'Message box "Error":' "  Failed to load background image" \
+  "Loading update file $unicode..." "Product name:   Größe 固件 Synth" \
+  "Message:        Прошивка 1.05 für „Größe 固件 Synth“ ✓" \
+  "Status: Looking for Größe 固件 Synth to update..." \
+  "Completed: The 'Größe 固件 Synth' was updated sucessfully to version 1.05."; then
+  pass "no Header.png: its box, a clean header area; a path handed over meanwhile waits; a Unicode folder, product and message"
+else
+  ok=false
+  fail "no Header.png, then a Unicode update (log: $log4)"
+  tr -d '\r' <"$log4" | tail -n 30
+fi
+if $ok; then
+  from=$(($(wc -l <"$log4") + 1))
+  hand_over_and_wait "$missing" || ok=false
+  if box=$(wait_for_windows "MIDI Updater" 2 30); then
+    shot 4-missing-file
+    answer "$box" "MIDI Updater" Return 1 || ok=false
+  else
+    ok=false
+  fi
+  if $ok && tail -n +"$from" "$log4" | tr -d '\r' |
+    grep -qxF "  cannot open $missing (No such file or directory)" &&
+    ! tail -n +"$from" "$log4" | grep -qF "bad header"; then
+    pass "a missing file is reported as one that cannot be opened"
+  else
+    ok=false
+    fail "a missing file's message (log: $log4)"
+    tr -d '\r' <"$log4" | tail -n 20
+  fi
+fi
+if $ok; then
+  hand_over_and_wait "$(winpath "$cp1252File")" || ok=false
+  update_runs 4-cp1252 || ok=false
+  # The log keeps the file's bytes.
+  if $ok && LC_ALL=C in_order "$log4" $'Product name:   Gr\xf6\xdfe Synth' \
+    $'Completed: The \'Gr\xf6\xdfe Synth\' was updated sucessfully to version 1.05.'; then
+    pass "a cp1252 update file is shown as before; the log keeps its bytes"
+  else
+    fail "a cp1252 update file (log: $log4)"
+    tr -d '\r' <"$log4" | tail -n 20
+  fi
+fi
+close_and_wait_for_exit || fail "the program did not end when its window was closed"
+end_programs
+
+# --- 5. A damaged Header.png; a dropped path too long to keep (the test build drops it
+# as the shell would); a second start while the Open dialog is up waits for the dialog;
+# an update whose image would take gigabytes.
+damagedHeader="$work/damaged header"
+mkdir -p "$damagedHeader"
+cp "$exe" "$damagedHeader/"
+head -c 300 "$(dirname "$exe")/Header.png" >"$damagedHeader/Header.png"
+longDrop="$deep/another-folder-for-a-drop/too-long-drop.upd"
+mkdir -p "$(dirname "$longDrop")"
+cp "$files/Example Synth 1.05.upd" "$longDrop"
+convert -size 16x16 xc:'#3a1c5c' png:"$work/huge.png"
+# Its header says 20000 x 20000, which is all the program may read of it.
+printf '\x00\x00\x4e\x20\x00\x00\x4e\x20' | dd of="$work/huge.png" bs=1 seek=16 conv=notrunc 2>/dev/null
+"$cli" pack -q -o "$files/Huge image.upd" --product "Example Synth" --version 1.05 \
+  --message "An image of 20000 x 20000 pixels." --image "$work/huge.png" \
+  --windows-params 'win:1:name:Example Synth:ideal:256:max:512:delay:5:unprepdelay:5' \
+  --portion "$work/part1.syx"
+log5=$work/check5.log
+MIDI_UPDATER_TEST_DROP=$(winpath "$longDrop") program="$damagedHeader/midi-updater-win-test.exe" \
+  start_program "$log5"
+first=${programPids[-1]}
+ok=true
+if box=$(wait_for_windows "Error" 1 30); then
+  shot 5-damaged-header-box
+  answer "$box" "Error" Return 0 || ok=false
+else
+  ok=false
+  echo "no box for the damaged Header.png"
+fi
+if $ok && box=$(wait_for_windows "MIDI Updater" 2 30); then
+  shot 5-long-drop
+  answer "$box" "MIDI Updater" Return 1 || ok=false
+else
+  ok=false
+fi
+if $ok && in_order "$log5" "Failed to convert PNG" "  Failed to load background image" \
+  "Test: dropping a file" "  The file's path is longer than 259 characters." &&
+  ! log_has "$log5" "bad header" && ! log_has "$log5" "Creating worker thread!"; then
+  pass "a damaged Header.png: its box; a dropped path too long to keep gets the long-path box"
+else
+  ok=false
+  fail "a damaged Header.png, then a long dropped path (log: $log5)"
+  tr -d '\r' <"$log5" | tail -n 20
+fi
+if $ok; then
+  keys "$(windows_named "MIDI Updater" | head -n 1)" alt+f o
+  if dialog=$(wait_for_windows "Open" 1 15); then
+    shot 5-open-dialog
+    hand_over_and_wait "$good" || ok=false
+    sleep 1
+    ! log_has "$log5" "Loading update file" || { ok=false; echo "opened behind the dialog"; }
+    [ -n "$(windows_named "Open")" ] || { ok=false; echo "the dialog went"; }
+    keys "$dialog" Escape
+    update_runs 5-after-dialog || ok=false
+  else
+    ok=false
+    echo "no Open dialog"
+  fi
+  if $ok && in_order "$log5" "Loading update file $good..." \
+    "Completed: The 'Example Synth' was updated sucessfully to version 1.05."; then
+    pass "a second start while the Open dialog is up waits until the dialog has closed"
+  else
+    ok=false
+    fail "a second start during the Open dialog (log: $log5)"
+    tr -d '\r' <"$log5" | tail -n 20
+  fi
+fi
+if $ok; then
+  hand_over_and_wait "$(winpath "$files/Huge image.upd")" || ok=false
+  update_runs 5-huge-image || ok=false
+  echo "Peak resident memory with the 20000 x 20000 image: $(peak_memory 'damaged header')"
+  if $ok && in_order "$log5" "Loading update file $(winpath "$files/Huge image.upd")..." \
+    "Header image of 20000 x 20000 pixels is larger than 4096 x 4096: not decoded" \
+    "Completed: The 'Example Synth' was updated sucessfully to version 1.05."; then
+    pass "an update's image of 20000 x 20000 pixels is not decoded; the update goes on"
+  else
+    fail "an update's huge image (log: $log5)"
+    tr -d '\r' <"$log5" | tail -n 20
+  fi
+fi
+close_and_wait_for_exit || fail "the program did not end when its window was closed"
+end_programs
+
+# --- 6. The shipped program on Wine's own winmm, which lists no device here: it waits
+# for the device, and closing asks first.
+real=$build/Windows/midi-updater-win.exe
+if [ -f "$real" ]; then
+  log6=$work/check6.log
+  program=$real start_program "$log6" "$unicode"
+  ok=true
+  if box=$(wait_for_windows "Important message about update" 1 30); then
+    keys "$box" Return
+    wait_for_log "$log6" 30 "Status: Looking for Größe 固件 Synth to update..." || ok=false
+    sleep 1
+    shot 6-real-winmm-looking
+    close_main_window
+    if box=$(wait_for_windows "An update is in progress" 1 10); then
+      for _ in 1 2 3 4 5 6 7 8 9 10; do
+        [ -n "$(windows_named "An update is in progress")" ] || break
+        keys "$box" c || true
+        sleep 1
+      done
+    else
+      ok=false
+      echo "closing while busy did not ask"
+    fi
+    wait_for_exit 30 || { ok=false; echo "Close did not end the program"; }
+  else
+    ok=false
+    echo "no message box"
+  fi
+  if $ok && in_order "$log6" "ListInterfaces output..." "ListInterfaces input..." \
+    "Loading update file $unicode..." "Using Window MM library" \
+    "Status: Looking for Größe 固件 Synth to update..." 'Message box "An update is in progress":'; then
+    pass "the shipped program on Wine's winmm: a Unicode path, waiting for the device, closing asks"
+  else
+    fail "the shipped program on Wine's winmm (log: $log6)"
+    tr -d '\r' <"$log6" | tail -n 30
+  fi
+  end_programs
+fi
+
+# --- 7. Soak: one window takes 50 updates in a row, good and bad mixed, offered by the
+# test build each time the window is idle again (its boxes answered with their default
+# button); what the process holds must stay flat.
+log7=$work/check7.log
+export MIDI_UPDATER_SIMULATE="--device-status accept --device-version 1.05"
+MIDI_UPDATER_TEST_OFFERS="50|$unicode|$bad|$(winpath "$cp1252File")|$missing|$raw" start_program "$log7"
+ok=true
+wait_for_exit 600 || { ok=false; echo "the soak did not end"; }
+# Holdings after the 10th offer (everything loaded once) and after the 50th.
+holdings() { tr -d '\r' <"$log7" | sed -n "s/^Soak: after $1: //p"; }
+first10=$(holdings 10)
+last=$(holdings 50)
+echo "Soak: after 10: $first10"
+echo "Soak: after 50: $last"
+read -r gdi10 _ _ user10 _ _ handles10 _ private10 _ _ working10 _ <<<"$first10"
+read -r gdi50 _ _ user50 _ _ handles50 _ private50 _ _ working50 _ <<<"$last"
+if $ok && [ -n "$last" ] && [ "$(grep -c '^Creating worker thread!' <(tr -d '\r' <"$log7"))" -eq 30 ] &&
+  [ $((gdi50 - gdi10)) -le 2 ] && [ $((user50 - user10)) -le 2 ] &&
+  [ $((handles50 - handles10)) -le 8 ] && [ $((private50 - private10)) -le 2048 ] &&
+  [ $((working50 - working10)) -le 4096 ]; then
+  pass "50 updates in one window: GDI, USER, handles and private memory stay flat"
+else
+  fail "the soak (log: $log7)"
+  tr -d '\r' <"$log7" | grep "^Soak" | tail -n 10
+fi
+end_programs
 
 echo "Screenshots: $shots"
 echo "$passed passed, $failed failed"

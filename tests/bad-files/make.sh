@@ -29,8 +29,9 @@ row empty.upd "$bad_header"
 # Looks like SysEx but never ends a message, so it is read as an update file.
 head -c 200 "$out/part.syx" >"$out/unended.syx"
 row unended.syx "$bad_header"
-# Gone between being chosen and being read: opens as nothing.
-row missing.upd "$bad_header"
+# Gone between being chosen and being read: not a bad file, one that cannot be opened
+# (the path as each program names it).
+row missing.upd "cannot open $out/missing.upd (No such file or directory)"
 # The format number follows the 14-byte magic.
 { head -c 14 "$out/good.upd" && printf '\x05\x00' && tail -c +17 "$out/good.upd"; } >"$out/newer-format.upd"
 row newer-format.upd "Update file is wrong version. Please check you have the latest version of the updater."

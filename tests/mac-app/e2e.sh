@@ -3,7 +3,10 @@
 # a plain SysEx file to a simulated device that accepts, fails on every file the reader
 # refuses (tests/bad-files/make.sh, in one run that then sends an update), refuses a
 # second file during an update, keeps running when the user declines to
-# quit then and ends when the user insists; the program itself opens a file handed to it
+# quit then (or presses Escape) and ends at once when the user insists, 20 times in a
+# row at different moments of an update (E2E_QUITS); shows a failure that comes under
+# another panel after it; takes 30 updates in a row, good and bad files mixed, in one
+# program whose resident memory stays within a bound (E2E_SOAK); the program itself opens a file handed to it
 # at launch, and one chosen with Open…, and shows About. Panels, menus and buttons are
 # worked with xdotool as a user would; screenshots of every stage and each run's log go
 # to OUT. Ends with "N passed, N failed"; exits non-zero on a failure.
@@ -74,7 +77,9 @@ check() { # DESCRIPTION COMMAND...
 
 log=""
 from=1 # the log is read from this line on: what came before belongs to earlier files
-logged() { tail -n +"$from" "$log" | grep -qF -- "$1"; }
+# grep reads all its input: with -q it would stop at the first match, and tail, cut
+# off, would fail the pipe (pipefail) once the rest of the log is long.
+logged() { tail -n +"$from" "$log" | grep -F -- "$1" >/dev/null; }
 wait_logged() { # TEXT SECONDS
   local deadline=$((SECONDS + $2))
   until logged "$1"; do
@@ -94,7 +99,7 @@ wait_said() { # FIRST SECOND SECONDS
 }
 wait_logged_regex() { # REGEX SECONDS
   local deadline=$((SECONDS + $2))
-  until tail -n +"$from" "$log" | grep -qE -- "$1"; do
+  until tail -n +"$from" "$log" | grep -E -- "$1" >/dev/null; do
     [ $SECONDS -lt $deadline ] || return 1
     sleep 0.2
   done
@@ -144,6 +149,11 @@ running() { kill -0 "$app" 2>/dev/null; }
 # which would pass it on and then kill the program if it asked the user first.
 ask_to_quit() { kill -TERM "$(pgrep -P "$app")"; }
 quit() { ask_to_quit && exited 10; }
+# Command-KEY on the main window, as a user would (the Command key is Alt here). While a
+# job runs, quit this way rather than by SIGTERM: GNUstep handles that signal on
+# whichever thread it reaches, the job's too, which then asks the question itself.
+command_key() { xdotool windowfocus --sync "$(main_window)" key "alt+$1"; }
+main_window() { xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1; }
 exited() { # SECONDS
   local deadline=$((SECONDS + $1))
   while running; do
@@ -237,6 +247,13 @@ gdnc=$!
 sleep 0.5
 echo "display $DISPLAY, Xvfb $xvfb, gdnc $gdnc"
 
+# A file offered to the running test build, as a drop would (MIDI_UPDATER_OPEN_AGAIN).
+offer() { # PATH, once the log so far is read
+  from=$(($(wc -l <"$log") + 1))
+  printf '%s\n' "$1" >"$MIDI_UPDATER_OPEN_AGAIN.new"
+  mv "$MIDI_UPDATER_OPEN_AGAIN.new" "$MIDI_UPDATER_OPEN_AGAIN"
+}
+
 # E2E_ONLY=WORD runs only the stages whose title has WORD.
 stage() {
   [[ -z ${E2E_ONLY:-} || $1 == *"$E2E_ONLY"* ]] || return 1
@@ -296,11 +313,6 @@ mapfile -t rows <"$table"
 export MIDI_UPDATER_SIMULATE='--device-status accept --device-version 1.05'
 first=${rows[0]:-}
 export MIDI_UPDATER_OPEN=${first%%$'\t'*} MIDI_UPDATER_OPEN_AGAIN=$private/open-next
-offer() { # PATH, once the log so far is read
-  from=$(($(wc -l <"$log") + 1))
-  printf '%s\n' "$1" >"$MIDI_UPDATER_OPEN_AGAIN.new"
-  mv "$MIDI_UPDATER_OPEN_AGAIN.new" "$MIDI_UPDATER_OPEN_AGAIN"
-}
 its_reason() { # REASON, in the alert and the status line
   said "Alert: Update failed for reason:" "$1" && wait_said "Error: Update failed for reason:" "$1" 5
 }
@@ -345,7 +357,7 @@ check "waiting for the device" wait_logged "Status: Looking for Example Synth to
 sleep 0.5
 shot 6-waiting
 check "bar spinning on screen" bar_spinning 6-waiting
-ask_to_quit
+command_key q
 check "quit asks" wait_panel Alert 10
 shot 7-quit-asked
 check "kept running" answer Alert
@@ -365,21 +377,167 @@ stop "$app"
 unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
 fi
 
+# "Close" in the quit question, the button left of the default one.
+click_close() {
+  eval "$(xdotool getwindowgeometry --shell "$(panel Alert)")"
+  xdotool mousemove $((X + 181)) $((Y + 162)) click 1 sleep 0.5 click 1
+}
+
 if stage "closing during an update"; then
 export MIDI_UPDATER_SIMULATE='--device-status accept --device-appears-after 60000'
-export MIDI_UPDATER_OPEN=$here/Example.upd
+export MIDI_UPDATER_OPEN=$here/Example.upd MIDI_UPDATER_LIST_MENUS=1
 launch close-busy midi-updater-mac-test
+# The standard menus as the program loaded them from its interface file.
+menus() {
+  cat <<'MENUS'
+MIDI Updater > About MIDI Updater |  | aboutDialogue:
+MIDI Updater > Hide MIDI Updater | cmd+h | hide:
+MIDI Updater > Hide Others | opt+cmd+h | hideOtherApplications:
+MIDI Updater > Show All |  | unhideAllApplications:
+MIDI Updater > Quit MIDI Updater | cmd+q | terminate:
+File > Open… | cmd+o | openDocument:
+File > Close | cmd+w | performClose:
+Edit > Undo | cmd+z | undo:
+Edit > Redo | cmd+Z | redo:
+Edit > Cut | cmd+x | cut:
+Edit > Copy | cmd+c | copy:
+Edit > Paste | cmd+v | paste:
+Edit > Select All | cmd+a | selectAll:
+Window > Minimize | cmd+m | performMiniaturize:
+Window > Zoom |  | performZoom:
+Window > Bring All to Front |  | arrangeInFront:
+Help > MIDI Updater Help | cmd+? | showHelp:
+MENUS
+}
+all_menus() {
+  local item
+  while IFS= read -r item; do
+    grep -qF -- "Menu: $item" "$log" || { echo "        missing: $item"; return 1; }
+  done < <(menus)
+}
 check "message panel" wait_panel Alert 20
+check "standard menus with their keys" all_menus
 check "message answered" answer Alert
 check "waiting for the device" wait_logged "Status: Looking for Example Synth to update..." 10
-ask_to_quit
-check "quit asks" wait_panel Alert 10
-# "Close", the button left of the default one.
-eval "$(xdotool getwindowgeometry --shell "$(panel Alert)")"
-xdotool mousemove $((X + 181)) $((Y + 162)) click 1 sleep 0.5 click 1
+# File > Close, as a Mac user would (the Command key is Alt here): asks as the close box.
+command_key w
+check "Close (cmd+W) asks" wait_panel Alert 10
+xdotool windowfocus --sync "$(panel Alert)" key Escape
+sleep 1
+check "Escape keeps the update running" \
+  eval 'running && logged "Kept running during the update" && [ -z "$(panel Alert)" ]'
+command_key q
+check "quit (cmd+Q) asks" wait_panel Alert 10
+click_close
 check "ends at once, job and all" exited 10
+check "said so first" logged "Closing during the update: it ends with the program"
 stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE MIDI_UPDATER_LIST_MENUS
+fi
+
+if stage "quits during updates in a row"; then
+# Each run is quit at another moment of its update (looking for the device, or polling a
+# device that never answers after its portion): the job's thread is alive and working
+# when the program ends, however long the machine takes to pass on the key.
+export MIDI_UPDATER_OPEN=$here/Example.upd
+quits=${E2E_QUITS:-20}
+clean=0
+for run in $(seq "$quits"); do
+  if [ $((run % 2)) -eq 0 ]; then
+    export MIDI_UPDATER_SIMULATE="--device-status accept --device-appears-after $((3000 + run * 100))"
+  else
+    export MIDI_UPDATER_SIMULATE="--device-status silent"
+  fi
+  launch "quit-$run" midi-updater-mac-test || break
+  wait_panel Alert 20 && answer Alert || break
+  sleep "0.$((run % 4))"
+  command_key q
+  wait_panel Alert 10 && click_close || break
+  exited 10 && ! grep -qiE 'segmentation|abort|exception' "$log" &&
+    logged "Closing during the update" && clean=$((clean + 1))
+  stop "$app"
+  app=""
+done
+stop "$app"
+echo "  $clean of $quits quits during an update ended cleanly"
+check "every quit during an update ends cleanly, status 0" [ "$clean" -eq "$quits" ]
 unset MIDI_UPDATER_OPEN MIDI_UPDATER_SIMULATE
+fi
+
+if stage "a failure under another panel"; then
+# Two files at launch: the second is refused while the first is being read, and the
+# first's failure comes while that refusal is on screen. Both are shown, in order.
+export MIDI_UPDATER_OPEN=$here/Example.upd
+launch under-panel midi-updater-mac-test -GSFilePath "$here/NotAnUpdate.upd"
+check "refusal shown" wait_panel Alert 20
+check "the failure came under it" wait_said "Alert: Update failed for reason:" \
+  "Update file was invalid (bad header)." 10
+check "refusal answered" answer Alert
+check "then the failure shown" wait_panel Alert 10
+shot 9-failure-after-refusal
+check "failure answered" answer Alert
+sleep 0.5
+check "no panel left" [ -z "$(panel Alert)" ]
+check "its reason left in the status line" reason_shown 9-idle-after-both
+check "quits when idle" quit
+stop "$app"
+unset MIDI_UPDATER_OPEN
+fi
+
+if stage "30 updates in a row"; then
+# One running program takes good and bad files in turn, each to its panels and an idle
+# window; its resident memory is read after each. The image of OversizedImage.upd claims
+# 20000 x 20000 pixels: it is left out and the update goes on.
+export MIDI_UPDATER_SIMULATE='--device-status accept'
+soak_files=("$here/Example.upd" "$here/NotAnUpdate.upd" "$here/Plain.syx"
+  "$private/no-such-file.upd" "$here/OversizedImage.upd" "$here/NotAnUpdate.upd")
+# What each ends with, after the update's message for the good ones.
+soak_ends=("Completed:" "Alert: Update failed" "Completed:" "Alert: Update failed" "Completed:"
+  "Alert: Update failed")
+export MIDI_UPDATER_OPEN=${soak_files[0]} MIDI_UPDATER_OPEN_AGAIN=$private/soak-next
+launch soak midi-updater-mac-test
+program=$(pgrep -P "$app")
+rss() { awk '/^VmRSS/ { print $2 }' "/proc/$program/status"; }
+no_panel() {
+  local deadline=$((SECONDS + 5))
+  while [ -n "$(panel Alert)" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+settled() { # FILE END: its panels answered in turn, then the job ended and the window idle
+  wait_logged "Update file: $1" 10 || return 1
+  if [ "$2" = "Completed:" ]; then
+    wait_panel Alert 20 && answer Alert && wait_logged "Message read" 5 || return 1
+  fi
+  wait_logged "$2" 30 && wait_panel Alert 10 && answer Alert && no_panel &&
+    wait_logged "Update thread done" 10 && running && ! logged "Already performing an update."
+}
+soak_runs=${E2E_SOAK:-30}
+settled_runs=0
+sizes=()
+for run in $(seq "$soak_runs"); do
+  index=$(((run - 1) % ${#soak_files[@]}))
+  [ "$run" -eq 1 ] || offer "${soak_files[$index]}"
+  settled "${soak_files[$index]}" "${soak_ends[$index]}" || { echo "  run $run (${soak_files[$index]}) did not settle"; break; }
+  [ "$index" -ne 4 ] || logged "beyond 4096 x 4096; left out" || { echo "  huge image not refused"; break; }
+  settled_runs=$((settled_runs + 1))
+  sizes+=("$(rss)")
+done
+echo "  resident memory (KiB) after each update: ${sizes[*]}"
+check "$soak_runs updates in a row, each to its panels and an idle window" \
+  [ "$settled_runs" -eq "$soak_runs" ]
+# The bound: after the first six (fonts, panels and the device's code loaded once),
+# growth by the last stays under 4 MiB, and the whole under 160 MiB.
+within_bound() {
+  local first=${sizes[5]:-0} last=${sizes[${#sizes[@]} - 1]:-0}
+  echo "  after 6: $first KiB, after $soak_runs: $last KiB, growth $((last - first)) KiB"
+  [ "$first" -gt 0 ] && [ $((last - first)) -lt 4096 ] && [ "$last" -lt $((160 * 1024)) ]
+}
+check "resident memory within its bound" within_bound
+check "quits when idle" quit
+stop "$app"
+unset MIDI_UPDATER_OPEN MIDI_UPDATER_OPEN_AGAIN MIDI_UPDATER_SIMULATE
 fi
 
 if stage "the program opens a file handed to it"; then
@@ -393,12 +551,19 @@ stop "$app"
 fi
 
 if stage "the program's menus: Open… and About"; then
-# The open panel starts in the working folder; the update files are listed there.
+# The open panel starts in the working folder; the update files are listed there, by name.
 cd "$here"
 launch menus midi-updater-mac
-xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^MIDI Updater$' | head -n 1)"
-xdotool key alt+o # the Command key is Alt here
-check "open panel" wait_panel Open 10
+# Again if nothing comes: on a busy machine the first key may come before the window
+# takes keys (a second Open… while the panel is up does nothing).
+open_panel() {
+  for _ in 1 2 3; do
+    command_key o
+    wait_panel Open 5 && return 0
+  done
+  return 1
+}
+check "open panel" open_panel
 shot 10-open-panel
 # A double click on the second file listed, NotAnUpdate.upd, as a user would.
 eval "$(xdotool getwindowgeometry --shell "$(panel Open)")"

@@ -29,6 +29,7 @@ typedef const void* CFTypeRef;
 typedef const void* CFPropertyListRef;
 typedef const struct __CFString* CFStringRef;
 typedef const struct __CFDictionary* CFDictionaryRef;
+typedef const struct __CFData* CFDataRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 typedef double CFTimeInterval;
 typedef CFTimeInterval CFAbsoluteTime;

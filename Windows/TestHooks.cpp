@@ -1,0 +1,3 @@
+#include "Windows/TestHooks.h"
+
+void StartTestHooks(HWND) {}
