@@ -35,7 +35,7 @@ public:
     Process& operator=(const Process&) = delete;
 
     // The exit status (128 + signal when killed by one), or -1 when it did not end in
-    // time (it is then killed).
+    // time (the destructor then kills it).
     int Wait(std::chrono::seconds limit);
     bool WaitForOutput(const std::string& text, std::chrono::seconds limit) const;
     void Interrupt() const;
