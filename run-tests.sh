@@ -2,6 +2,8 @@
 # Builds and runs every test: the unit and scenario tests plain, in the Windows
 # program's form of the library, under ASan+UBSan and under TSan, then every fuzz target
 # for a bounded time; the Windows build runs under Wine. Warnings are errors throughout.
+# The default preset also builds a user-mode Linux kernel (once per build folder) and
+# runs the tests labelled `uml` inside it, against the kernel's own ALSA sequencer.
 set -euo pipefail
 cd "$(dirname "$0")"
 

@@ -103,8 +103,14 @@ PortFactory RealPortFactory(MidiApi api, std::optional<std::string> port) {
         if (port)
             CheckNamedPort(api, *port);
         LinuxPortSettings settings = PortSettingsFor(update, port);
-        if (api == MidiApi::Alsa)
+        if (api == MidiApi::Alsa) {
+            // Without a sequencer no device can ever be found: said now, not by waiting.
+            std::vector<AlsaPortInfo> ports;
+            std::string error;
+            if (!ListAlsaPorts(ports, error))
+                throw std::runtime_error("Cannot send over ALSA: " + error + ".");
             return std::make_unique<AlsaSequencerPort>(settings);
+        }
         auto jack = std::make_unique<JackMidiPort>(settings);
         std::string error;
         if (!jack->CanCarry(update, error))

@@ -1,9 +1,12 @@
 #include "Linux/AlsaSequencer.h"
 
+#include "Linux/AlsaClientPool.h"
 #include "MidiUpdateLib/OS.h"
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <fcntl.h>
@@ -16,6 +19,18 @@ namespace {
 // The sequencer carries variable-length events in its own memory pool; pieces of this
 // size always fit, whatever the pool's configuration.
 const std::size_t sysExPiece = 256;
+
+// The sequencer drops, without telling the sender, whatever arrives while a client's
+// input pool is full: nothing pushes back between clients. So the pool is the kernel's
+// largest (2000 cells of 28 bytes: 181 of our 256-byte pieces, 46 KB of SysEx; the
+// default 200 cells held under 5 KB and overran on 8000-byte messages), and the
+// library's read buffer takes a whole pool in one read.
+const int inputPoolCells = 2000;
+const std::size_t inputBufferBytes = 128 * 1024;
+
+// How long a receiving client may take nothing before a send gives up: far beyond any
+// scheduling delay, short of looking hung.
+const unsigned int receiverPatience = 5000;
 
 // libasound's own complaints go to the diagnostic log like ours, not over a display.
 void AlsaMessage(const char* file, int line, const char* function, int error, const char* format,
@@ -59,6 +74,9 @@ bool AlsaSequencer::Open(const std::string& clientName, const std::string& outpu
         return false;
     }
     snd_seq_set_client_name(seq, clientName.c_str());
+    if (snd_seq_set_client_pool_input(seq, inputPoolCells) < 0 ||
+        snd_seq_set_input_buffer_size(seq, inputBufferBytes) < 0)
+        Trace("AlsaSequencer::Open: the input pool keeps its default size\n");
     const unsigned int type = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
     if (outputName == inputName) {
         outputPort = inputPort =
@@ -91,6 +109,9 @@ bool AlsaSequencer::Open(const std::string& clientName, const std::string& outpu
         seq = nullptr;
         return false;
     }
+    pollfd descriptor{};
+    if (snd_seq_poll_descriptors(seq, &descriptor, 1, POLLOUT) == 1)
+        fd = descriptor.fd;
     reader = std::thread([this] { Read(); });
     return true;
 }
@@ -117,50 +138,67 @@ void AlsaSequencer::Read() {
 }
 
 void AlsaSequencer::Dispatch() {
-    // One event at a time, the callback outside the lock (it may send).
-    std::vector<unsigned char> bytes;
-    for (;;) {
+    // Everything pending is taken in one go under the lock, so the kernel's pool empties
+    // as fast as it can; the callbacks run afterwards, outside the lock (they may send).
+    struct Item {
         int type;
         int client;
         int port;
+        std::size_t length; // of a run of SysEx bytes
+    };
+    std::vector<Item> items;
+    std::vector<unsigned char> bytes;
+    for (;;) {
+        items.clear();
+        bytes.clear();
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (snd_seq_event_input_pending(seq, 1) <= 0)
-                return;
-            snd_seq_event_t* event = nullptr;
-            const int result = snd_seq_event_input(seq, &event);
-            if (result == -ENOSPC) {
-                Trace("AlsaSequencer: input overrun, the sequencer dropped events\n");
-                continue;
-            }
-            if (result < 0 || !event)
-                return;
-            type = event->type;
-            client = event->data.addr.client;
-            port = event->data.addr.port;
-            if (type == SND_SEQ_EVENT_SYSEX) {
-                const auto* data = static_cast<const unsigned char*>(event->data.ext.ptr);
-                bytes.assign(data, data + event->data.ext.len);
+            while (snd_seq_event_input_pending(seq, items.empty() ? 1 : 0) > 0) {
+                snd_seq_event_t* event = nullptr;
+                const int result = snd_seq_event_input(seq, &event);
+                if (result == -ENOSPC) {
+                    Trace("AlsaSequencer: input overrun, the sequencer dropped events\n");
+                    continue;
+                }
+                if (result < 0 || !event)
+                    break;
+                if (event->type == SND_SEQ_EVENT_SYSEX) {
+                    const auto* data = static_cast<const unsigned char*>(event->data.ext.ptr);
+                    bytes.insert(bytes.end(), data, data + event->data.ext.len);
+                    if (!items.empty() && items.back().type == SND_SEQ_EVENT_SYSEX)
+                        items.back().length += event->data.ext.len;
+                    else
+                        items.push_back({SND_SEQ_EVENT_SYSEX, 0, 0, event->data.ext.len});
+                } else {
+                    items.push_back(
+                        {event->type, event->data.addr.client, event->data.addr.port, 0});
+                }
             }
         }
-        switch (type) {
-        case SND_SEQ_EVENT_SYSEX:
-            onBytes(bytes.data(), bytes.size());
-            break;
-        case SND_SEQ_EVENT_PORT_START:
-            onAnnounce(Announcement::Started, client, port);
-            break;
-        case SND_SEQ_EVENT_PORT_EXIT:
-            onAnnounce(Announcement::Ended, client, port);
-            break;
-        case SND_SEQ_EVENT_CLIENT_START:
-            onAnnounce(Announcement::Started, client, -1);
-            break;
-        case SND_SEQ_EVENT_CLIENT_EXIT:
-            onAnnounce(Announcement::Ended, client, -1);
-            break;
-        default:
-            break;
+        if (items.empty())
+            return;
+        std::size_t at = 0;
+        for (const Item& item : items) {
+            switch (item.type) {
+            case SND_SEQ_EVENT_SYSEX:
+                onBytes(bytes.data() + at, item.length);
+                at += item.length;
+                break;
+            case SND_SEQ_EVENT_PORT_START:
+                onAnnounce(Announcement::Started, item.client, item.port);
+                break;
+            case SND_SEQ_EVENT_PORT_EXIT:
+                onAnnounce(Announcement::Ended, item.client, item.port);
+                break;
+            case SND_SEQ_EVENT_CLIENT_START:
+                onAnnounce(Announcement::Started, item.client, -1);
+                break;
+            case SND_SEQ_EVENT_CLIENT_EXIT:
+                onAnnounce(Announcement::Ended, item.client, -1);
+                break;
+            default:
+                break;
+            }
         }
     }
 }
@@ -189,6 +227,8 @@ std::vector<AlsaPortInfo> AlsaSequencer::Ports() {
             info.port = snd_seq_port_info_get_port(port);
             info.clientName = snd_seq_client_info_get_name(client);
             info.portName = snd_seq_port_info_get_name(port);
+            info.hardware = snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE;
+            info.card = snd_seq_client_info_get_card(client);
             info.writable = (caps & SND_SEQ_PORT_CAP_WRITE) && (caps & SND_SEQ_PORT_CAP_SUBS_WRITE);
             info.readable = (caps & SND_SEQ_PORT_CAP_READ) && (caps & SND_SEQ_PORT_CAP_SUBS_READ);
             if (info.writable || info.readable)
@@ -205,7 +245,10 @@ bool AlsaSequencer::ConnectTo(int client, int port) {
     const int result = snd_seq_connect_to(seq, outputPort, client, port);
     if (result < 0 && result != -EBUSY) // EBUSY: already connected
         Trace("AlsaSequencer::ConnectTo %d:%d: %s\n", client, port, snd_strerror(result));
-    return result >= 0 || result == -EBUSY;
+    const bool connected = result >= 0 || result == -EBUSY;
+    if (connected)
+        destinations.push_back(client);
+    return connected;
 }
 
 bool AlsaSequencer::ConnectFrom(int client, int port) {
@@ -219,6 +262,9 @@ bool AlsaSequencer::ConnectFrom(int client, int port) {
 void AlsaSequencer::DisconnectTo(int client, int port) {
     std::lock_guard<std::mutex> guard(lock);
     snd_seq_disconnect_to(seq, outputPort, client, port);
+    const auto found = std::find(destinations.begin(), destinations.end(), client);
+    if (found != destinations.end())
+        destinations.erase(found);
 }
 
 void AlsaSequencer::DisconnectFrom(int client, int port) {
@@ -226,30 +272,78 @@ void AlsaSequencer::DisconnectFrom(int client, int port) {
     snd_seq_disconnect_from(seq, inputPort, client, port);
 }
 
+int AlsaSequencer::RoomLocked() {
+    int room = INT_MAX;
+    for (int client : destinations) {
+        const ClientRoom pool = InputRoomOf(fd, client);
+        if (pool.known && pool.freeCells < room)
+            room = pool.freeCells;
+    }
+    return room;
+}
+
 bool AlsaSequencer::Send(const unsigned char* data, std::size_t size) {
-    std::lock_guard<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(lock);
     if (!seq)
         return false;
-    for (std::size_t at = 0; at < size; at += sysExPiece) {
-        snd_seq_event_t event;
-        snd_seq_ev_clear(&event);
-        snd_seq_ev_set_source(&event, outputPort);
-        snd_seq_ev_set_subs(&event);
-        snd_seq_ev_set_direct(&event);
-        event.type = SND_SEQ_EVENT_SYSEX;
-        const std::size_t piece = size - at < sysExPiece ? size - at : sysExPiece;
-        snd_seq_ev_set_variable(&event, piece, const_cast<unsigned char*>(data + at));
-        const int result = snd_seq_event_output(seq, &event);
-        if (result < 0) {
-            Trace("AlsaSequencer::Send: %s after %zu of %zu bytes\n", snd_strerror(result), at,
-                  size);
+    bool waiting = false;
+    unsigned int waitedSince = 0;
+    for (std::size_t at = 0; at < size;) {
+        // Only as many pieces as every receiving client has room for: what does not fit
+        // would be dropped, and the receiver's queue with it.
+        int room = RoomLocked();
+        std::size_t batch = 0;
+        for (std::size_t next = at; next < size; next += sysExPiece) {
+            const std::size_t piece = std::min(size - next, sysExPiece);
+            if (CellsFor(piece) > room)
+                break;
+            room -= CellsFor(piece);
+            batch += piece;
+        }
+        if (batch == 0) {
+            const unsigned int now = TimeNow();
+            if (!waiting) {
+                waiting = true;
+                waitedSince = now;
+            } else if (now - waitedSince >= receiverPatience) {
+                Trace("AlsaSequencer::Send: the receiver took nothing for %u ms; %zu of %zu "
+                      "bytes not sent\n",
+                      receiverPatience, size - at, size);
+                return false;
+            }
+            guard.unlock(); // the reader goes on meanwhile
+            SleepFor(1);
+            guard.lock();
+            if (!seq)
+                return false;
+            continue;
+        }
+        waiting = false;
+        for (const std::size_t end = at + batch; at < end; at += sysExPiece) {
+            snd_seq_event_t event;
+            snd_seq_ev_clear(&event);
+            snd_seq_ev_set_source(&event, outputPort);
+            snd_seq_ev_set_subs(&event);
+            snd_seq_ev_set_direct(&event);
+            event.type = SND_SEQ_EVENT_SYSEX;
+            const std::size_t piece = std::min(end - at, sysExPiece);
+            snd_seq_ev_set_variable(&event, piece, const_cast<unsigned char*>(data + at));
+            const int result = snd_seq_event_output(seq, &event);
+            if (result < 0) {
+                Trace("AlsaSequencer::Send: %s after %zu of %zu bytes\n", snd_strerror(result), at,
+                      size);
+                return false;
+            }
+        }
+        // Only when the events have left the client is the caller's buffer free again.
+        const int result = snd_seq_drain_output(seq);
+        if (result != 0) {
+            Trace("AlsaSequencer::Send: %s while draining\n",
+                  result < 0 ? snd_strerror(result) : "events left over");
             return false;
         }
     }
-    // Only when the events have left the client is the caller's buffer free again.
-    int result = snd_seq_drain_output(seq);
-    if (result >= 0)
-        result = snd_seq_sync_output_queue(seq);
+    const int result = snd_seq_sync_output_queue(seq);
     if (result < 0) {
         Trace("AlsaSequencer::Send: %s while draining\n", snd_strerror(result));
         return false;

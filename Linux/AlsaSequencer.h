@@ -23,6 +23,8 @@ struct AlsaPortInfo {
     std::string portName;
     bool writable = false; // takes events: a destination
     bool readable = false; // gives events: a source
+    bool hardware = false; // a port of a card's MIDI hardware, not of a program or driver
+    int card = -1;         // the client's card, if any
 };
 
 class AlsaSequencer {
@@ -51,12 +53,14 @@ public:
     void DisconnectFrom(int client, int port);
 
     // Sends `data` as SysEx events from our output to its subscribers and returns once
-    // they have left the client. False when the sequencer refused.
+    // they have left the client, each batch only once the clients we connected to have
+    // room for it. False when the sequencer refused or a receiver took nothing for long.
     bool Send(const unsigned char* data, std::size_t size);
 
 private:
     void Read();
     void Dispatch();
+    int RoomLocked(); // the fewest free input cells among our destinations
 
     const OnBytes onBytes;
     const OnAnnounce onAnnounce;
@@ -65,6 +69,8 @@ private:
     int outputPort = -1;
     int inputPort = -1;
     bool announces = false;
+    int fd = -1;                   // the handle's descriptor, to ask of other clients
+    std::vector<int> destinations; // the clients ConnectTo subscribed
     int wakePipe[2] = {-1, -1};
     std::atomic<bool> stopping{false};
     std::thread reader;

@@ -84,7 +84,7 @@ bool AlsaSequencerPort::IsConnected() {
     source = from;
     watchedPort = to.port;
     watchedClient = to.client;
-    if (!sequencer.ConnectTo(to.client, to.port)) {
+    if (!OpenRawOutput(to) && !sequencer.ConnectTo(to.client, to.port)) {
         appeared = true;
         return false;
     }
@@ -101,13 +101,30 @@ bool AlsaSequencerPort::IsConnected() {
     return true;
 }
 
+bool AlsaSequencerPort::OpenRawOutput(const AlsaPortInfo& port) {
+    const std::string device = RawMidiDeviceOf(port);
+    if (device.empty())
+        return false; // a software port: only the sequencer reaches it
+    std::string error;
+    if (!rawOutput.Open(device, error)) {
+        // Held by a program subscribed through the sequencer: shared there, unpaced.
+        Trace("AlsaSequencerPort::IsConnected: %s; sending through the sequencer\n", error.c_str());
+        return false;
+    }
+    Trace("AlsaSequencerPort::IsConnected: writing to %s raw\n", device.c_str());
+    return true;
+}
+
 void AlsaSequencerPort::Disconnect() {
     appeared = true; // the device is looked for afresh next time
     if (!connected)
         return;
     connected = false;
     watchedClient = -1;
-    sequencer.DisconnectTo(destination.client, destination.port);
+    if (rawOutput.IsOpen())
+        rawOutput.Close();
+    else
+        sequencer.DisconnectTo(destination.client, destination.port);
     if (source.client >= 0)
         sequencer.DisconnectFrom(source.client, source.port);
     Trace("AlsaSequencerPort::Disconnect: %s:%s\n", destination.clientName.c_str(),
@@ -125,6 +142,12 @@ void AlsaSequencerPort::Transmit(const unsigned char* data, unsigned long size) 
         Trace("AlsaSequencerPort::Send: %s:%s has gone, %lu bytes not sent\n",
               destination.clientName.c_str(), destination.portName.c_str(), size);
         Undelivered(size);
+        return;
+    }
+    if (rawOutput.IsOpen()) {
+        const unsigned long written = rawOutput.Write(data, size);
+        if (written < size)
+            Undelivered(size - written);
         return;
     }
     if (!sequencer.Send(data, size)) {

@@ -2,10 +2,13 @@
 
 // The device reached through the ALSA sequencer, the API desktop MIDI programs share,
 // so the updater coexists with them. Our client has an output and an input port; the
-// device's port is found by name and subscribed both ways. Threads: the job's thread
-// calls the MidiPort operations; the sequencer's reader thread delivers the device's
-// bytes and the announcements that tell when its port goes or comes back.
+// device's port is found by name and subscribed both ways, except that a card's
+// hardware port is written as its raw MIDI device, which pushes back where the
+// sequencer would drop. Threads: the job's thread calls the MidiPort operations; the
+// sequencer's reader thread delivers the device's bytes and the announcements that tell
+// when its port goes or comes back.
 
+#include "Linux/AlsaRawMidiOutput.h"
 #include "Linux/AlsaSequencer.h"
 #include "Linux/LinuxMidiPort.h"
 
@@ -28,8 +31,10 @@ protected:
 private:
     void Announced(AlsaSequencer::Announcement what, int client, int port);
     bool Find(AlsaPortInfo& destination, AlsaPortInfo& source);
+    bool OpenRawOutput(const AlsaPortInfo& port); // false: through the sequencer
 
     AlsaSequencer sequencer;
+    AlsaRawMidiOutput rawOutput; // open: the device's port is a card's hardware port
     bool connected = false;
     AlsaPortInfo destination;
     AlsaPortInfo source; // client < 0: the device's port cannot be listened to

@@ -13,6 +13,7 @@ packages=(
   jackd2 libjack-jackd2-dev libasound2-dev dpkg-dev pkg-config
   nsis pipewire pipewire-bin pipewire-jack
   xvfb xdotool imagemagick fonts-wine fonts-dejavu-core fonts-wqy-microhei procps
+  linux-source-6.1 make gcc libc6-dev flex bison bc libelf-dev xz-utils alsa-utils perl-base
 )
 
 missing=()

@@ -2,101 +2,22 @@
 // talking through a JACK server the test starts itself. Real time, bounded by the wall
 // clock, and kept few: each one is a whole transfer.
 
-#include "MidiUpdateLib/Update.h"
+#include "tests/EndToEnd.h"
 #include "tests/JackServer.h"
-#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
 
 using testsupport::Bytes;
+using testsupport::Messages;
+using testsupport::Process;
 using Clock = std::chrono::steady_clock;
-
-Bytes Messages(std::size_t total, std::size_t messageSize, unsigned char seed) {
-    Bytes bytes;
-    while (bytes.size() < total) {
-        bytes.push_back(0xF0);
-        for (std::size_t i = 2; i < messageSize; ++i)
-            bytes.push_back(static_cast<unsigned char>((seed + bytes.size() * 7) & 0x7F));
-        bytes.push_back(0xF7);
-    }
-    return bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// One run of the console program, its output in files.
-class Process {
-public:
-    Process(const std::string& dir, const std::string& label, std::vector<std::string> args)
-        : out(dir + "/" + label + ".out"), err(dir + "/" + label + ".err") {
-        args.insert(args.begin(), MIDI_UPDATER_CLI);
-        pid = fork();
-        if (pid == 0) {
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-            std::vector<char*> argv;
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~Process() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-
-    // The exit status, or -1 when it did not end in time (it is then killed).
-    int Wait(std::chrono::seconds limit) {
-        const auto deadline = Clock::now() + limit;
-        while (pid > 0 && Clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
-    }
-    bool WaitForOutput(const std::string& text, std::chrono::seconds limit) {
-        const auto deadline = Clock::now() + limit;
-        while (Clock::now() < deadline) {
-            if (Out().find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-    void Interrupt() { kill(pid, SIGINT); }
-    std::string Out() const { return ReadFile(out); }
-    std::string Err() const { return ReadFile(err); }
-
-private:
-    const std::string out;
-    const std::string err;
-    pid_t pid = -1;
-};
 
 class JackEndToEnd : public ::testing::Test {
 protected:
@@ -111,27 +32,21 @@ protected:
 
     // An update for the device "Widget MIDI", paced as fast as JACK takes it.
     std::string Write(const std::vector<Update::SysExPortion>& portions) {
-        Bytes file;
-        CreateUpdateFileHeader(file, "Widget", Version{1, 5}, "", 0, 0, 0);
-        AddMacPortName(file, "Widget MIDI");
-        AddWindowsPortParameters(file, "win:0:ideal:2048:max:16384:delay:0");
-        for (const auto& portion : portions)
-            AddSysExPortion(file, portion.sysEx, portion.delay);
         const std::string path = (dir / "widget.upd").string();
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()), file.size());
+        testsupport::WriteUpdate(path, portions, "Widget MIDI");
         return path;
     }
 
     std::unique_ptr<Process> Device(const std::string& update, std::vector<std::string> words) {
-        std::vector<std::string> args = {"device", "--jack", "Widget MIDI", "--device-expects",
-                                         update};
+        std::vector<std::string> args = {MIDI_UPDATER_CLI, "device",           "--jack",
+                                         "Widget MIDI",    "--device-expects", update};
         args.insert(args.end(), words.begin(), words.end());
         return std::make_unique<Process>(dir.string(), "device", args);
     }
     std::unique_ptr<Process> Send(const std::string& update) {
         return std::make_unique<Process>(
-            dir.string(), "send", std::vector<std::string>{"send", update, "--midi", "jack"});
+            dir.string(), "send",
+            std::vector<std::string>{MIDI_UPDATER_CLI, "send", update, "--midi", "jack"});
     }
 
     // Ends the device and returns its report.
@@ -218,20 +133,21 @@ TEST_F(JackEndToEnd, RefusalsComeBeforeAnyByteIsSent) {
     auto device = Device(plain, {});
     ASSERT_TRUE(device->WaitForOutput("Serving", std::chrono::seconds(10))) << device->Err();
 
-    Process unnamed(dir.string(), "unnamed", {"send", plain, "--midi", "jack"});
+    Process unnamed(dir.string(), "unnamed", {MIDI_UPDATER_CLI, "send", plain, "--midi", "jack"});
     EXPECT_EQ(unnamed.Wait(std::chrono::seconds(30)), 1);
     const std::string said = unnamed.Out() + unnamed.Err();
     EXPECT_NE(said.find("names no MIDI port"), std::string::npos) << said;
     EXPECT_NE(said.find("Widget MIDI:in"), std::string::npos) << said;
 
     const std::string huge = Write({{Messages(100000, 100000, 2), 0}});
-    Process oversized(dir.string(), "oversized", {"send", huge, "--midi", "jack"});
+    Process oversized(dir.string(), "oversized",
+                      {MIDI_UPDATER_CLI, "send", huge, "--midi", "jack"});
     EXPECT_EQ(oversized.Wait(std::chrono::seconds(30)), 1);
     EXPECT_NE((oversized.Out() + oversized.Err()).find("100000 bytes"), std::string::npos)
         << oversized.Out() << oversized.Err();
 
     Process named(dir.string(), "named",
-                  {"send", plain, "--midi", "jack", "--port", "Widget MIDI"});
+                  {MIDI_UPDATER_CLI, "send", plain, "--midi", "jack", "--port", "Widget MIDI"});
     EXPECT_EQ(named.Wait(std::chrono::seconds(30)), 0) << named.Out() << named.Err();
     const std::string report = Report(*device);
     EXPECT_NE(report.find("device received 1 portion, 2.9KB, identical to the update file"),
@@ -243,16 +159,17 @@ TEST_F(JackEndToEnd, RefusalsComeBeforeAnyByteIsSent) {
 // with a colon in it; a port that only sends is refused at once.
 TEST_F(JackEndToEnd, TheDeviceServesTransferAfterTransfer) {
     const std::string update = Write({{Messages(4000, 200, 1), 100}, {Messages(2000, 100, 2), 0}});
-    auto device = std::make_unique<Process>(
-        dir.string(), "device",
-        std::vector<std::string>{"device", "--jack", "Synth: Pro", "--device-expects", update});
+    auto device = std::make_unique<Process>(dir.string(), "device",
+                                            std::vector<std::string>{MIDI_UPDATER_CLI, "device",
+                                                                     "--jack", "Synth: Pro",
+                                                                     "--device-expects", update});
     ASSERT_TRUE(device->WaitForOutput("Serving 'Synth: Pro'", std::chrono::seconds(10)))
         << device->Out() << device->Err();
     std::vector<double> seconds;
     for (int transfer = 0; transfer < 3; ++transfer) {
         const auto start = Clock::now();
         Process send(dir.string(), "send",
-                     {"send", update, "--midi", "jack", "--port", "Synth: Pro"});
+                     {MIDI_UPDATER_CLI, "send", update, "--midi", "jack", "--port", "Synth: Pro"});
         EXPECT_EQ(send.Wait(std::chrono::seconds(60)), 0) << send.Out() << send.Err();
         seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     }
@@ -260,8 +177,9 @@ TEST_F(JackEndToEnd, TheDeviceServesTransferAfterTransfer) {
     EXPECT_LT(seconds[1], seconds[0] + 2.0);
     EXPECT_LT(seconds[2], seconds[0] + 2.0);
 
-    Process output(dir.string(), "output",
-                   {"send", update, "--midi", "jack", "--port", "Synth: Pro:out"});
+    Process output(
+        dir.string(), "output",
+        {MIDI_UPDATER_CLI, "send", update, "--midi", "jack", "--port", "Synth: Pro:out"});
     EXPECT_EQ(output.Wait(std::chrono::seconds(30)), 1);
     EXPECT_NE((output.Out() + output.Err()).find("only sends MIDI"), std::string::npos)
         << output.Out() << output.Err();

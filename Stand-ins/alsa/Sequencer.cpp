@@ -61,7 +61,8 @@ struct Client {
     int eventFd = -1;
     std::uint64_t pushed = 0;
     std::uint64_t handedOut = 0;
-    // Handed out and dealt with: a reader that asks for more has finished with the last.
+    // Handed out and dealt with: a reader that asks the sequencer for more has finished
+    // with the last.
     std::uint64_t taken = 0;
     bool closed = false;
 };
@@ -293,6 +294,15 @@ int snd_seq_nonblock(snd_seq_t*, int) {
     return 0;
 }
 
+// The stand-in's queues have no fixed size.
+int snd_seq_set_client_pool_input(snd_seq_t*, size_t) {
+    return 0;
+}
+
+int snd_seq_set_input_buffer_size(snd_seq_t*, size_t) {
+    return 0;
+}
+
 int snd_seq_client_id(snd_seq_t* handle) {
     return handle->client;
 }
@@ -397,12 +407,13 @@ int snd_seq_sync_output_queue(snd_seq_t*) {
     return 0;
 }
 
-int snd_seq_event_input_pending(snd_seq_t* handle, int) {
+int snd_seq_event_input_pending(snd_seq_t* handle, int fetch_sequencer) {
     std::lock_guard<std::mutex> guard(Seq().lock);
     std::shared_ptr<Client> client = Find(handle->client);
     if (!client)
         return 0;
-    if (client->taken != client->handedOut) {
+    // Only a reader that goes to the sequencer for more is done with what it has.
+    if (fetch_sequencer && client->taken != client->handedOut) {
         client->taken = client->handedOut;
         Seq().changed.notify_all();
     }
@@ -453,6 +464,11 @@ const char* snd_seq_client_info_get_name(snd_seq_client_info_t* info) {
     return info->name.c_str();
 }
 
+// The stand-in's clients are programs, with no card behind them.
+int snd_seq_client_info_get_card(const snd_seq_client_info_t*) {
+    return -1;
+}
+
 int snd_seq_query_next_client(snd_seq_t*, snd_seq_client_info_t* info) {
     std::lock_guard<std::mutex> guard(Seq().lock);
     ++Seq().clientQueries;
@@ -491,6 +507,27 @@ const char* snd_seq_port_info_get_name(const snd_seq_port_info_t* info) {
 
 unsigned int snd_seq_port_info_get_capability(const snd_seq_port_info_t* info) {
     return info->capability;
+}
+
+unsigned int snd_seq_port_info_get_type(const snd_seq_port_info_t*) {
+    return SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
+}
+
+// No raw MIDI hardware: only a card's hardware port is written raw, and there is none.
+int snd_rawmidi_open(snd_rawmidi_t**, snd_rawmidi_t**, const char*, int) {
+    return -ENODEV;
+}
+
+int snd_rawmidi_close(snd_rawmidi_t*) {
+    return 0;
+}
+
+ssize_t snd_rawmidi_write(snd_rawmidi_t*, const void*, size_t) {
+    return -EBADFD;
+}
+
+int snd_rawmidi_drain(snd_rawmidi_t*) {
+    return -EBADFD;
 }
 
 int snd_seq_query_next_port(snd_seq_t*, snd_seq_port_info_t* info) {
