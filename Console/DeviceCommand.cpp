@@ -2,8 +2,8 @@
 #include "Console/SignalWatcher.h"
 #include "Console/TransferWatch.h"
 
-#include "Linux/AlsaDeviceEndpoint.h"
-#include "Linux/JackDeviceEndpoint.h"
+#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
+#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/Update.h"

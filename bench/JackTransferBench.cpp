@@ -11,7 +11,7 @@
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/SendUpdate.h"
 #include "MidiUpdateLib/Update.h"
-#include "tests/JackServer.h"
+#include "harness/JackServer.h"
 
 #include <chrono>
 #include <csignal>

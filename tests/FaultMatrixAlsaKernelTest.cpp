@@ -3,7 +3,7 @@
 // runs the transfer; a presence thread serves the device on the sequencer while it is
 // there; the sequencer's reader threads and the device's carry the bytes.
 
-#include "Linux/AlsaDeviceEndpoint.h"
+#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
 #include "Linux/AlsaSequencerPort.h"
 #include "MidiUpdateLib/Update.h"
 #include "Simulator/SimulatedDevice.h"

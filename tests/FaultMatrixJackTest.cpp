@@ -3,12 +3,12 @@
 // own server. Threads: the test's thread runs the transfer; a presence thread serves the
 // device on JACK while it is there; JACK's and the device's threads carry the bytes.
 
-#include "Linux/JackDeviceEndpoint.h"
+#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "Linux/JackMidiPort.h"
 #include "MidiUpdateLib/Update.h"
 #include "Simulator/SimulatedDevice.h"
 #include "tests/FaultMatrix.h"
-#include "tests/JackServer.h"
+#include "harness/JackServer.h"
 
 #include <gtest/gtest.h>
 

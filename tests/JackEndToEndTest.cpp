@@ -3,7 +3,7 @@
 // clock, and kept few: each one is a whole transfer.
 
 #include "tests/EndToEnd.h"
-#include "tests/JackServer.h"
+#include "harness/JackServer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // replies cross the server's threads, which do not follow the virtual clock. Bounded by
 // the wall clock and kept few.
 
-#include "Linux/JackDeviceEndpoint.h"
+#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "Linux/JackMidiPort.h"
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/SendUpdate.h"
 #include "Simulator/SimulatedDevice.h"
-#include "tests/JackServer.h"
+#include "harness/JackServer.h"
 #include "tests/RecordingProgress.h"
 #include "tests/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "Linux/AlsaDeviceEndpoint.h"
+#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
 #include "Linux/AlsaSequencerPort.h"
 #include "Linux/LinuxMidiPort.h"
 #include "Linux/MidiEventSplitter.h"

@@ -1,4 +1,4 @@
-#include "Linux/AlsaDeviceEndpoint.h"
+#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
 
 #include "Simulator/SimulatedDevice.h"
 

@@ -1,4 +1,4 @@
-#include "tests/JackServer.h"
+#include "harness/JackServer.h"
 
 #include <jack/jack.h>
 

@@ -1,4 +1,4 @@
-#include "Linux/JackDeviceEndpoint.h"
+#include "Simulator/Hosting/JackDeviceEndpoint.h"
 
 #include "Simulator/SimulatedDevice.h"
 
