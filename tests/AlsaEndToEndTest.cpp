@@ -35,42 +35,14 @@ Bytes DumpedSysEx(const std::string& dump) {
     return bytes;
 }
 
-class AlsaEndToEnd : public ::testing::Test {
+class AlsaEndToEnd : public testsupport::ConsoleEndToEnd {
 protected:
+    AlsaEndToEnd() : ConsoleEndToEnd("alsa", MIDI_UPDATER_CLI) {}
     void SetUp() override {
         ASSERT_EQ(access("/dev/snd/seq", R_OK | W_OK), 0)
             << "no sequencer: run inside the kernel (tests/uml/run.sh)";
-        dir = std::filesystem::temp_directory_path() /
-              ("alsa-e2e-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
+        ConsoleEndToEnd::SetUp();
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::string Write(const std::vector<Update::SysExPortion>& portions) {
-        const std::string path = (dir / "widget.upd").string();
-        testsupport::WriteUpdate(path, portions, "Widget MIDI");
-        return path;
-    }
-    std::unique_ptr<Process> Device(const std::string& update, std::vector<std::string> words) {
-        std::vector<std::string> args = {MIDI_UPDATER_CLI, "device",           "--alsa",
-                                         "Widget MIDI",    "--device-expects", update};
-        args.insert(args.end(), words.begin(), words.end());
-        return std::make_unique<Process>(dir.string(), "device", args);
-    }
-    std::unique_ptr<Process> Send(const std::string& update) {
-        return std::make_unique<Process>(
-            dir.string(), "send",
-            std::vector<std::string>{MIDI_UPDATER_CLI, "send", update, "--midi", "alsa"});
-    }
-    // Ends the device and returns its report.
-    static std::string Report(Process& device) {
-        device.Interrupt();
-        EXPECT_EQ(device.Wait(seconds(20)), 0) << device.Out() << device.Err();
-        return device.Out();
-    }
-
-    std::filesystem::path dir;
 };
 
 } // namespace

@@ -92,4 +92,40 @@ void Process::Interrupt() const {
         kill(pid, SIGINT);
 }
 
+void ConsoleEndToEnd::SetUp() {
+    dir = std::filesystem::temp_directory_path() /
+          (api + "-e2e-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+}
+
+void ConsoleEndToEnd::TearDown() {
+    std::filesystem::remove_all(dir);
+}
+
+std::string ConsoleEndToEnd::Write(const std::vector<Update::SysExPortion>& portions) const {
+    const std::string path = (dir / "widget.upd").string();
+    WriteUpdate(path, portions, "Widget MIDI");
+    return path;
+}
+
+std::unique_ptr<Process> ConsoleEndToEnd::Device(const std::string& update,
+                                                 std::vector<std::string> words) const {
+    std::vector<std::string> args = {cli,           "device",           "--" + api,
+                                     "Widget MIDI", "--device-expects", update};
+    args.insert(args.end(), words.begin(), words.end());
+    return std::make_unique<Process>(dir.string(), "device", args);
+}
+
+std::unique_ptr<Process> ConsoleEndToEnd::Send(const std::string& update) const {
+    return std::make_unique<Process>(dir.string(), "send",
+                                     std::vector<std::string>{cli, "send", update, "--midi", api});
+}
+
+std::string ConsoleEndToEnd::Report(Process& device) {
+    device.Interrupt();
+    EXPECT_EQ(device.Wait(std::chrono::seconds(20)), 0) << device.Out() << device.Err();
+    return device.Out();
+}
+
 } // namespace testsupport

@@ -6,7 +6,11 @@
 #include "MidiUpdateLib/Update.h"
 #include "tests/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -46,6 +50,27 @@ private:
     const std::string out;
     const std::string err;
     pid_t pid = -1;
+};
+
+// `send` and `device` of the console program `cli` against each other over one MIDI
+// API ("alsa" or "jack"), the device named "Widget MIDI", in a folder of the test's own.
+class ConsoleEndToEnd : public ::testing::Test {
+protected:
+    ConsoleEndToEnd(std::string api, std::string cli) : api(std::move(api)), cli(std::move(cli)) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    // An update for the device, paced as fast as the API takes it.
+    std::string Write(const std::vector<Update::SysExPortion>& portions) const;
+    std::unique_ptr<Process> Device(const std::string& update,
+                                    std::vector<std::string> words) const;
+    std::unique_ptr<Process> Send(const std::string& update) const;
+    // Ends the device and returns its report.
+    static std::string Report(Process& device);
+
+    const std::string api;
+    const std::string cli;
+    std::filesystem::path dir;
 };
 
 } // namespace testsupport

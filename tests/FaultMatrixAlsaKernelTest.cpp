@@ -3,11 +3,12 @@
 // runs the transfer; a presence thread serves the device on the sequencer while it is
 // there; the sequencer's reader threads and the device's carry the bytes.
 
-#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
 #include "Linux/AlsaSequencerPort.h"
 #include "MidiUpdateLib/Update.h"
+#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
 #include "Simulator/SimulatedDevice.h"
 #include "tests/FaultMatrix.h"
+#include "tests/Presence.h"
 
 #include <gtest/gtest.h>
 
@@ -19,56 +20,9 @@
 
 namespace {
 
-// As the console's device follows its coming and going: well within the sender's
-// one-second connection checks.
-const auto presencePoll = std::chrono::milliseconds(20);
-
 // Rows of minutes are left to the JACK column: the kernel's sequencer would only repeat
 // the same waits.
 const unsigned int minutesRow = 100;
-
-// The device's client "Widget" is there only while the device is present, as a USB
-// device's is only while it is plugged in.
-class Presence {
-public:
-    explicit Presence(SimulatedDevice& device) : device(device) {
-        Follow(); // before the transfer begins, so a present device is there at once
-        thread = std::thread([this] {
-            while (!stopping) {
-                std::this_thread::sleep_for(presencePoll);
-                Follow();
-            }
-        });
-    }
-    ~Presence() {
-        stopping = true;
-        thread.join();
-    }
-    Presence(const Presence&) = delete;
-    Presence& operator=(const Presence&) = delete;
-
-private:
-    void Follow() {
-        const bool present = device.IsPresent();
-        if (present && !served) {
-            auto endpoint = std::make_unique<midiupdate::AlsaDeviceEndpoint>(device);
-            std::string error;
-            if (endpoint->Open("Widget", error))
-                served = std::move(endpoint);
-            else if (!told)
-                ADD_FAILURE() << "the device cannot be served: " << error;
-            told = !served;
-        } else if (!present && served) {
-            served.reset();
-        }
-    }
-
-    SimulatedDevice& device;
-    std::unique_ptr<midiupdate::AlsaDeviceEndpoint> served;
-    bool told = false;
-    std::atomic<bool> stopping{false};
-    std::thread thread;
-};
 
 class AlsaKernelPortUnderTest : public testsupport::PortUnderTest {
 public:
@@ -78,14 +32,15 @@ public:
     void Adjust(SimulatedDeviceConfig& config) const override { config.ownDeliveryThread = true; }
     std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
                                      VirtualClock&) override {
-        presence = std::make_unique<Presence>(device);
+        presence = std::make_unique<testsupport::Presence<midiupdate::AlsaDeviceEndpoint>>(
+            device, "Widget");
         return std::make_unique<midiupdate::AlsaSequencerPort>(
             midiupdate::PortSettingsFor(update, std::nullopt));
     }
     void Detach(SimulatedDevice&) override { presence.reset(); }
 
 private:
-    std::unique_ptr<Presence> presence;
+    std::unique_ptr<testsupport::Presence<midiupdate::AlsaDeviceEndpoint>> presence;
 };
 
 // "busy three times, then accepts" -> "busy_three_times_then_accepts"

@@ -3,12 +3,13 @@
 // own server. Threads: the test's thread runs the transfer; a presence thread serves the
 // device on JACK while it is there; JACK's and the device's threads carry the bytes.
 
-#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "Linux/JackMidiPort.h"
 #include "MidiUpdateLib/Update.h"
+#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "Simulator/SimulatedDevice.h"
-#include "tests/FaultMatrix.h"
 #include "harness/JackServer.h"
+#include "tests/FaultMatrix.h"
+#include "tests/Presence.h"
 
 #include <gtest/gtest.h>
 
@@ -19,66 +20,8 @@
 
 namespace {
 
-// How often the device's coming and going is followed: as the console's device does,
-// well within the sender's one-second connection checks.
-const auto presencePoll = std::chrono::milliseconds(20);
-
-// Now and then a client cannot attach to its server (status 0x21) when another server
-// starts at the same moment; ours start one at a time, but not every jackd on the
-// machine is ours. Refused for a whole second, the device fails the test.
-const unsigned int openAttempts = 50;
-
 // Rows that take minutes of real time get a longer ctest timeout.
 const unsigned int minutesRow = 100;
-
-// The device is served on JACK as client "Widget" only while it is present: a USB
-// device's client is gone while it is unplugged.
-class Presence {
-public:
-    explicit Presence(SimulatedDevice& device) : device(device) {
-        // Before the transfer begins, so a present device is there at once.
-        Follow();
-        while (!served && failedOpens > 0 && failedOpens < openAttempts) {
-            std::this_thread::sleep_for(presencePoll);
-            Follow();
-        }
-        thread = std::thread([this] {
-            while (!stopping) {
-                std::this_thread::sleep_for(presencePoll);
-                Follow();
-            }
-        });
-    }
-    ~Presence() {
-        stopping = true;
-        thread.join();
-    }
-    Presence(const Presence&) = delete;
-    Presence& operator=(const Presence&) = delete;
-
-private:
-    void Follow() {
-        const bool present = device.IsPresent();
-        if (present && !served) {
-            auto endpoint = std::make_unique<midiupdate::JackDeviceEndpoint>(device);
-            std::string error;
-            if (endpoint->Open("Widget", error)) {
-                served = std::move(endpoint);
-                failedOpens = 0;
-            } else if (++failedOpens == openAttempts) {
-                ADD_FAILURE() << "the device cannot be served on JACK: " << error;
-            }
-        } else if (!present && served) {
-            served.reset();
-        }
-    }
-
-    SimulatedDevice& device;
-    std::unique_ptr<midiupdate::JackDeviceEndpoint> served;
-    unsigned int failedOpens = 0; // in a row
-    std::atomic<bool> stopping{false};
-    std::thread thread;
-};
 
 class JackPortUnderTest : public testsupport::PortUnderTest {
 public:
@@ -90,7 +33,8 @@ public:
     void Adjust(SimulatedDeviceConfig& config) const override { config.ownDeliveryThread = true; }
     std::unique_ptr<MidiPort> Attach(SimulatedDevice& device, const Update& update,
                                      VirtualClock&) override {
-        presence = std::make_unique<Presence>(device);
+        presence = std::make_unique<testsupport::Presence<midiupdate::JackDeviceEndpoint>>(
+            device, "Widget");
         return std::make_unique<midiupdate::JackMidiPort>(
             midiupdate::PortSettingsFor(update, std::nullopt));
     }
@@ -102,7 +46,7 @@ public:
 
 private:
     testsupport::JackServer* const server;
-    std::unique_ptr<Presence> presence;
+    std::unique_ptr<testsupport::Presence<midiupdate::JackDeviceEndpoint>> presence;
 };
 
 // "busy three times, then accepts" -> "busy_three_times_then_accepts"

@@ -2,8 +2,8 @@
 // talking through a JACK server the test starts itself. Real time, bounded by the wall
 // clock, and kept few: each one is a whole transfer.
 
-#include "tests/EndToEnd.h"
 #include "harness/JackServer.h"
+#include "tests/EndToEnd.h"
 
 #include <gtest/gtest.h>
 
@@ -19,45 +19,15 @@ using testsupport::Messages;
 using testsupport::Process;
 using Clock = std::chrono::steady_clock;
 
-class JackEndToEnd : public ::testing::Test {
+class JackEndToEnd : public testsupport::ConsoleEndToEnd {
 protected:
+    JackEndToEnd() : ConsoleEndToEnd("jack", MIDI_UPDATER_CLI) {}
     void SetUp() override {
         ASSERT_TRUE(server.Ready()) << "the JACK server did not start:\n" << server.Log();
-        dir = std::filesystem::temp_directory_path() /
-              ("jack-e2e-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    // An update for the device "Widget MIDI", paced as fast as JACK takes it.
-    std::string Write(const std::vector<Update::SysExPortion>& portions) {
-        const std::string path = (dir / "widget.upd").string();
-        testsupport::WriteUpdate(path, portions, "Widget MIDI");
-        return path;
-    }
-
-    std::unique_ptr<Process> Device(const std::string& update, std::vector<std::string> words) {
-        std::vector<std::string> args = {MIDI_UPDATER_CLI, "device",           "--jack",
-                                         "Widget MIDI",    "--device-expects", update};
-        args.insert(args.end(), words.begin(), words.end());
-        return std::make_unique<Process>(dir.string(), "device", args);
-    }
-    std::unique_ptr<Process> Send(const std::string& update) {
-        return std::make_unique<Process>(
-            dir.string(), "send",
-            std::vector<std::string>{MIDI_UPDATER_CLI, "send", update, "--midi", "jack"});
-    }
-
-    // Ends the device and returns its report.
-    static std::string Report(Process& device) {
-        device.Interrupt();
-        EXPECT_EQ(device.Wait(std::chrono::seconds(10)), 0) << device.Out() << device.Err();
-        return device.Out();
+        ConsoleEndToEnd::SetUp();
     }
 
     testsupport::JackServer server;
-    std::filesystem::path dir;
 };
 
 } // namespace
