@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -295,6 +296,28 @@ std::vector<FaultMatrixRow> FaultMatrixRows(const PortUnderTest& kind) {
         if (kind.Stages(scenario.fault))
             rows.push_back({scenario.label, scenario.maxExtraSeconds});
     return rows;
+}
+
+std::vector<std::string> FaultMatrixLabels(const PortUnderTest& kind, bool minutes) {
+    // Beyond this many extra seconds a row takes minutes.
+    const unsigned int minutesRow = 100;
+    std::vector<std::string> labels;
+    for (const FaultMatrixRow& row : FaultMatrixRows(kind))
+        if ((row.maxExtraSeconds >= minutesRow) == minutes)
+            labels.push_back(row.label);
+    return labels;
+}
+
+std::string FaultMatrixTestName(const std::string& label) {
+    std::string name;
+    for (char c : label)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    while (!name.empty() && name.back() == '_')
+        name.pop_back();
+    return name;
 }
 
 void RunFaultMatrix(PortUnderTest& kind) {

@@ -65,6 +65,12 @@ struct FaultMatrixRow {
 
 // The scenarios the port stages, in the table's order.
 std::vector<FaultMatrixRow> FaultMatrixRows(const PortUnderTest& port);
+// For ports in real time, one test per scenario: the labels of the rows that take
+// seconds, or those that take minutes (of real time, and a longer ctest timeout).
+std::vector<std::string> FaultMatrixLabels(const PortUnderTest& port, bool minutes);
+// A label as a test's name: "busy three times, then accepts" ->
+// "busy_three_times_then_accepts".
+std::string FaultMatrixTestName(const std::string& label);
 
 // Runs every scenario through the port, with gtest expectations, and prints one line per
 // scenario: verdict, virtual time, bytes verified.

@@ -20,10 +20,6 @@
 
 namespace {
 
-// Rows of minutes are left to the JACK column: the kernel's sequencer would only repeat
-// the same waits.
-const unsigned int minutesRow = 100;
-
 class AlsaKernelPortUnderTest : public testsupport::PortUnderTest {
 public:
     const char* Name() const override { return "ALSA port, kernel sequencer"; }
@@ -43,27 +39,6 @@ private:
     std::unique_ptr<testsupport::Presence<midiupdate::AlsaDeviceEndpoint>> presence;
 };
 
-// "busy three times, then accepts" -> "busy_three_times_then_accepts"
-std::string TestName(const std::string& label) {
-    std::string name;
-    for (char c : label)
-        if (std::isalnum(static_cast<unsigned char>(c)))
-            name += c;
-        else if (!name.empty() && name.back() != '_')
-            name += '_';
-    while (!name.empty() && name.back() == '_')
-        name.pop_back();
-    return name;
-}
-
-std::vector<std::string> Labels() {
-    std::vector<std::string> labels;
-    for (const auto& row : testsupport::FaultMatrixRows(AlsaKernelPortUnderTest()))
-        if (row.maxExtraSeconds < minutesRow)
-            labels.push_back(row.label);
-    return labels;
-}
-
 class AlsaKernelFaultMatrix : public ::testing::TestWithParam<std::string> {};
 
 } // namespace
@@ -75,7 +50,11 @@ TEST_P(AlsaKernelFaultMatrix, Scenario) {
     testsupport::RunFaultMatrixRow(port, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Seconds, AlsaKernelFaultMatrix, ::testing::ValuesIn(Labels()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return TestName(info.param);
-                         });
+// Rows of minutes are left to the JACK column: the kernel's sequencer would only repeat
+// the same waits.
+INSTANTIATE_TEST_SUITE_P(
+    Seconds, AlsaKernelFaultMatrix,
+    ::testing::ValuesIn(testsupport::FaultMatrixLabels(AlsaKernelPortUnderTest(), false)),
+    [](const ::testing::TestParamInfo<std::string>& info) {
+        return testsupport::FaultMatrixTestName(info.param);
+    });

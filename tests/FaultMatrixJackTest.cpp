@@ -20,9 +20,6 @@
 
 namespace {
 
-// Rows that take minutes of real time get a longer ctest timeout.
-const unsigned int minutesRow = 100;
-
 class JackPortUnderTest : public testsupport::PortUnderTest {
 public:
     explicit JackPortUnderTest(testsupport::JackServer* server = nullptr) : server(server) {}
@@ -49,27 +46,6 @@ private:
     std::unique_ptr<testsupport::Presence<midiupdate::JackDeviceEndpoint>> presence;
 };
 
-// "busy three times, then accepts" -> "busy_three_times_then_accepts"
-std::string TestName(const std::string& label) {
-    std::string name;
-    for (char c : label)
-        if (std::isalnum(static_cast<unsigned char>(c)))
-            name += c;
-        else if (!name.empty() && name.back() != '_')
-            name += '_';
-    while (!name.empty() && name.back() == '_')
-        name.pop_back();
-    return name;
-}
-
-std::vector<std::string> Labels(bool minutes) {
-    std::vector<std::string> labels;
-    for (const testsupport::FaultMatrixRow& row : testsupport::FaultMatrixRows(JackPortUnderTest()))
-        if ((row.maxExtraSeconds >= minutesRow) == minutes)
-            labels.push_back(row.label);
-    return labels;
-}
-
 class JackFaultMatrix : public ::testing::TestWithParam<std::string> {};
 
 } // namespace
@@ -82,7 +58,14 @@ TEST_P(JackFaultMatrix, Scenario) {
 }
 
 const auto byName = [](const ::testing::TestParamInfo<std::string>& info) {
-    return TestName(info.param);
+    return testsupport::FaultMatrixTestName(info.param);
 };
-INSTANTIATE_TEST_SUITE_P(Seconds, JackFaultMatrix, ::testing::ValuesIn(Labels(false)), byName);
-INSTANTIATE_TEST_SUITE_P(Minutes, JackFaultMatrix, ::testing::ValuesIn(Labels(true)), byName);
+// Rows that take minutes of real time get a longer ctest timeout.
+INSTANTIATE_TEST_SUITE_P(Seconds, JackFaultMatrix,
+                         ::testing::ValuesIn(testsupport::FaultMatrixLabels(JackPortUnderTest(),
+                                                                            false)),
+                         byName);
+INSTANTIATE_TEST_SUITE_P(Minutes, JackFaultMatrix,
+                         ::testing::ValuesIn(testsupport::FaultMatrixLabels(JackPortUnderTest(),
+                                                                            true)),
+                         byName);
