@@ -137,9 +137,7 @@ void AlsaSequencer::Read() {
     }
 }
 
-void AlsaSequencer::Dispatch() {
-    // Everything pending is taken in one go under the lock, so the kernel's pool empties
-    // as fast as it can; the callbacks run afterwards, outside the lock (they may send).
+struct AlsaSequencer::Pending {
     struct Item {
         int type;
         int client;
@@ -148,58 +146,72 @@ void AlsaSequencer::Dispatch() {
     };
     std::vector<Item> items;
     std::vector<unsigned char> bytes;
+};
+
+bool AlsaSequencer::TakePendingLocked(Pending& pending) {
+    pending.items.clear();
+    pending.bytes.clear();
+    while (snd_seq_event_input_pending(seq, pending.items.empty() ? 1 : 0) > 0) {
+        snd_seq_event_t* event = nullptr;
+        const int result = snd_seq_event_input(seq, &event);
+        if (result == -ENOSPC) {
+            Trace("AlsaSequencer: input overrun, the sequencer dropped events\n");
+            continue;
+        }
+        if (result < 0 || !event)
+            break;
+        if (event->type == SND_SEQ_EVENT_SYSEX) {
+            const auto* data = static_cast<const unsigned char*>(event->data.ext.ptr);
+            pending.bytes.insert(pending.bytes.end(), data, data + event->data.ext.len);
+            if (!pending.items.empty() && pending.items.back().type == SND_SEQ_EVENT_SYSEX)
+                pending.items.back().length += event->data.ext.len;
+            else
+                pending.items.push_back({SND_SEQ_EVENT_SYSEX, 0, 0, event->data.ext.len});
+        } else {
+            pending.items.push_back(
+                {event->type, event->data.addr.client, event->data.addr.port, 0});
+        }
+    }
+    return !pending.items.empty();
+}
+
+void AlsaSequencer::HandOn(const Pending& pending) {
+    std::size_t at = 0;
+    for (const Pending::Item& item : pending.items) {
+        switch (item.type) {
+        case SND_SEQ_EVENT_SYSEX:
+            onBytes(pending.bytes.data() + at, item.length);
+            at += item.length;
+            break;
+        case SND_SEQ_EVENT_PORT_START:
+            onAnnounce(Announcement::Started, item.client, item.port);
+            break;
+        case SND_SEQ_EVENT_PORT_EXIT:
+            onAnnounce(Announcement::Ended, item.client, item.port);
+            break;
+        case SND_SEQ_EVENT_CLIENT_START:
+            onAnnounce(Announcement::Started, item.client, -1);
+            break;
+        case SND_SEQ_EVENT_CLIENT_EXIT:
+            onAnnounce(Announcement::Ended, item.client, -1);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void AlsaSequencer::Dispatch() {
+    // Everything pending is taken in one go under the lock, so the kernel's pool empties
+    // as fast as it can; the callbacks run afterwards, outside the lock (they may send).
+    Pending pending;
     for (;;) {
-        items.clear();
-        bytes.clear();
         {
             std::lock_guard<std::mutex> guard(lock);
-            while (snd_seq_event_input_pending(seq, items.empty() ? 1 : 0) > 0) {
-                snd_seq_event_t* event = nullptr;
-                const int result = snd_seq_event_input(seq, &event);
-                if (result == -ENOSPC) {
-                    Trace("AlsaSequencer: input overrun, the sequencer dropped events\n");
-                    continue;
-                }
-                if (result < 0 || !event)
-                    break;
-                if (event->type == SND_SEQ_EVENT_SYSEX) {
-                    const auto* data = static_cast<const unsigned char*>(event->data.ext.ptr);
-                    bytes.insert(bytes.end(), data, data + event->data.ext.len);
-                    if (!items.empty() && items.back().type == SND_SEQ_EVENT_SYSEX)
-                        items.back().length += event->data.ext.len;
-                    else
-                        items.push_back({SND_SEQ_EVENT_SYSEX, 0, 0, event->data.ext.len});
-                } else {
-                    items.push_back(
-                        {event->type, event->data.addr.client, event->data.addr.port, 0});
-                }
-            }
+            if (!TakePendingLocked(pending))
+                return;
         }
-        if (items.empty())
-            return;
-        std::size_t at = 0;
-        for (const Item& item : items) {
-            switch (item.type) {
-            case SND_SEQ_EVENT_SYSEX:
-                onBytes(bytes.data() + at, item.length);
-                at += item.length;
-                break;
-            case SND_SEQ_EVENT_PORT_START:
-                onAnnounce(Announcement::Started, item.client, item.port);
-                break;
-            case SND_SEQ_EVENT_PORT_EXIT:
-                onAnnounce(Announcement::Ended, item.client, item.port);
-                break;
-            case SND_SEQ_EVENT_CLIENT_START:
-                onAnnounce(Announcement::Started, item.client, -1);
-                break;
-            case SND_SEQ_EVENT_CLIENT_EXIT:
-                onAnnounce(Announcement::Ended, item.client, -1);
-                break;
-            default:
-                break;
-            }
-        }
+        HandOn(pending);
     }
 }
 
@@ -282,6 +294,49 @@ int AlsaSequencer::RoomLocked() {
     return room;
 }
 
+std::size_t AlsaSequencer::FittingBatchLocked(std::size_t at, std::size_t size) {
+    // Only as many pieces as every receiving client has room for: what does not fit would
+    // be dropped, and the receiver's queue with it.
+    int room = RoomLocked();
+    std::size_t batch = 0;
+    for (std::size_t next = at; next < size; next += sysExPiece) {
+        const std::size_t piece = std::min(size - next, sysExPiece);
+        if (CellsFor(piece) > room)
+            break;
+        room -= CellsFor(piece);
+        batch += piece;
+    }
+    return batch;
+}
+
+bool AlsaSequencer::OutputLocked(const unsigned char* data, std::size_t at, std::size_t end,
+                                 std::size_t size) {
+    for (; at < end; at += sysExPiece) {
+        snd_seq_event_t event;
+        snd_seq_ev_clear(&event);
+        snd_seq_ev_set_source(&event, outputPort);
+        snd_seq_ev_set_subs(&event);
+        snd_seq_ev_set_direct(&event);
+        event.type = SND_SEQ_EVENT_SYSEX;
+        const std::size_t piece = std::min(end - at, sysExPiece);
+        snd_seq_ev_set_variable(&event, piece, const_cast<unsigned char*>(data + at));
+        const int result = snd_seq_event_output(seq, &event);
+        if (result < 0) {
+            Trace("AlsaSequencer::Send: %s after %zu of %zu bytes\n", snd_strerror(result), at,
+                  size);
+            return false;
+        }
+    }
+    // Only when the events have left the client is the caller's buffer free again.
+    const int result = snd_seq_drain_output(seq);
+    if (result != 0) {
+        Trace("AlsaSequencer::Send: %s while draining\n",
+              result < 0 ? snd_strerror(result) : "events left over");
+        return false;
+    }
+    return true;
+}
+
 bool AlsaSequencer::Send(const unsigned char* data, std::size_t size) {
     std::unique_lock<std::mutex> guard(lock);
     if (!seq)
@@ -289,17 +344,7 @@ bool AlsaSequencer::Send(const unsigned char* data, std::size_t size) {
     bool waiting = false;
     unsigned int waitedSince = 0;
     for (std::size_t at = 0; at < size;) {
-        // Only as many pieces as every receiving client has room for: what does not fit
-        // would be dropped, and the receiver's queue with it.
-        int room = RoomLocked();
-        std::size_t batch = 0;
-        for (std::size_t next = at; next < size; next += sysExPiece) {
-            const std::size_t piece = std::min(size - next, sysExPiece);
-            if (CellsFor(piece) > room)
-                break;
-            room -= CellsFor(piece);
-            batch += piece;
-        }
+        const std::size_t batch = FittingBatchLocked(at, size);
         if (batch == 0) {
             const unsigned int now = TimeNow();
             if (!waiting) {
@@ -319,29 +364,9 @@ bool AlsaSequencer::Send(const unsigned char* data, std::size_t size) {
             continue;
         }
         waiting = false;
-        for (const std::size_t end = at + batch; at < end; at += sysExPiece) {
-            snd_seq_event_t event;
-            snd_seq_ev_clear(&event);
-            snd_seq_ev_set_source(&event, outputPort);
-            snd_seq_ev_set_subs(&event);
-            snd_seq_ev_set_direct(&event);
-            event.type = SND_SEQ_EVENT_SYSEX;
-            const std::size_t piece = std::min(end - at, sysExPiece);
-            snd_seq_ev_set_variable(&event, piece, const_cast<unsigned char*>(data + at));
-            const int result = snd_seq_event_output(seq, &event);
-            if (result < 0) {
-                Trace("AlsaSequencer::Send: %s after %zu of %zu bytes\n", snd_strerror(result), at,
-                      size);
-                return false;
-            }
-        }
-        // Only when the events have left the client is the caller's buffer free again.
-        const int result = snd_seq_drain_output(seq);
-        if (result != 0) {
-            Trace("AlsaSequencer::Send: %s while draining\n",
-                  result < 0 ? snd_strerror(result) : "events left over");
+        if (!OutputLocked(data, at, at + batch, size))
             return false;
-        }
+        at += batch;
     }
     const int result = snd_seq_sync_output_queue(seq);
     if (result < 0) {

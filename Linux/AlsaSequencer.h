@@ -58,9 +58,17 @@ public:
     bool Send(const unsigned char* data, std::size_t size);
 
 private:
+    struct Pending; // events taken from the kernel, handed on outside the lock
+
     void Read();
     void Dispatch();
+    bool TakePendingLocked(Pending& pending);
+    void HandOn(const Pending& pending);
     int RoomLocked(); // the fewest free input cells among our destinations
+    // The bytes from `at` on that every receiver has room for now.
+    std::size_t FittingBatchLocked(std::size_t at, std::size_t size);
+    // The bytes [at, end) of `data` as SysEx events, drained to the kernel.
+    bool OutputLocked(const unsigned char* data, std::size_t at, std::size_t end, std::size_t size);
 
     const OnBytes onBytes;
     const OnAnnounce onAnnounce;

@@ -2,10 +2,10 @@
 // replies cross the server's threads, which do not follow the virtual clock. Bounded by
 // the wall clock and kept few.
 
-#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "Linux/JackMidiPort.h"
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/SendUpdate.h"
+#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "Simulator/SimulatedDevice.h"
 #include "harness/JackServer.h"
 #include "tests/RecordingProgress.h"
@@ -19,23 +19,10 @@
 
 using namespace midiupdate;
 using testsupport::Bytes;
+using testsupport::Message;
+using testsupport::Repeat;
 
 namespace {
-
-Bytes Message(std::size_t size, unsigned char seed) {
-    Bytes bytes{0xF0};
-    for (std::size_t i = 1; i + 1 < size; ++i)
-        bytes.push_back(static_cast<unsigned char>((seed + i * 37) & 0x7F));
-    bytes.push_back(0xF7);
-    return bytes;
-}
-
-Bytes Repeat(const Bytes& message, std::size_t times) {
-    Bytes all;
-    for (std::size_t i = 0; i < times; ++i)
-        all.insert(all.end(), message.begin(), message.end());
-    return all;
-}
 
 class JackPort : public ::testing::Test {
 protected:

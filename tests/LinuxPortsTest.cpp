@@ -1,4 +1,3 @@
-#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
 #include "Linux/AlsaSequencerPort.h"
 #include "Linux/LinuxMidiPort.h"
 #include "Linux/MidiEventSplitter.h"
@@ -6,6 +5,7 @@
 #include "MidiUpdateLib/PlatformForm.h"
 #include "MidiUpdateLib/SendUpdate.h"
 #include "MidiUpdateLib/VirtualClock.h"
+#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
 #include "Simulator/SimulatedDevice.h"
 #include "Stand-ins/alsa/AlsaStandIn.h"
 #include "tests/RecordingProgress.h"
@@ -21,26 +21,10 @@
 using namespace midiupdate;
 using testsupport::Bytes;
 using testsupport::Hex;
+using testsupport::Message;
+using testsupport::Repeat;
 
-namespace {
-
-// A SysEx message of exactly `size` bytes with varied data.
-Bytes Message(std::size_t size, unsigned char seed) {
-    Bytes bytes{0xF0};
-    for (std::size_t i = 1; i + 1 < size; ++i)
-        bytes.push_back(static_cast<unsigned char>((seed + i * 37) & 0x7F));
-    bytes.push_back(0xF7);
-    return bytes;
-}
-
-Bytes Repeat(const Bytes& message, std::size_t times) {
-    Bytes all;
-    for (std::size_t i = 0; i < times; ++i)
-        all.insert(all.end(), message.begin(), message.end());
-    return all;
-}
-
-} // namespace
+namespace {} // namespace
 
 // ---- The ring between the sending thread and JACK's process thread ----
 

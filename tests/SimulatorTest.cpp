@@ -18,6 +18,7 @@
 
 using testsupport::Bytes;
 using testsupport::Hex;
+using testsupport::Message;
 
 namespace {
 
@@ -35,15 +36,6 @@ int Kind(const Bytes& message) {
         std::equal(identityReplyHeader, identityReplyHeader + 5, message.begin()))
         return IDENTITY;
     return OTHER;
-}
-
-// A SysEx message of exactly `size` bytes (at least 2) with varied data.
-Bytes Message(std::size_t size, unsigned char seed) {
-    Bytes bytes{0xF0};
-    for (std::size_t i = 1; i + 1 < size; ++i)
-        bytes.push_back(static_cast<unsigned char>((seed + i * 37) & 0x7F));
-    bytes.push_back(0xF7);
-    return bytes;
 }
 
 Bytes Join(std::initializer_list<Bytes> parts) {

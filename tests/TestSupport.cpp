@@ -30,6 +30,21 @@ Bytes Hex(const std::string& text) {
     return bytes;
 }
 
+Bytes Message(std::size_t size, unsigned char seed) {
+    Bytes bytes{0xF0};
+    for (std::size_t i = 1; i + 1 < size; ++i)
+        bytes.push_back(static_cast<unsigned char>((seed + i * 37) & 0x7F));
+    bytes.push_back(0xF7);
+    return bytes;
+}
+
+Bytes Repeat(const Bytes& message, std::size_t times) {
+    Bytes all;
+    for (std::size_t i = 0; i < times; ++i)
+        all.insert(all.end(), message.begin(), message.end());
+    return all;
+}
+
 Update MakeUpdate(const std::vector<Update::SysExPortion>& portions, Version version,
                   const std::string& productName) {
     Bytes file;

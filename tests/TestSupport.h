@@ -13,6 +13,11 @@ using Bytes = std::vector<unsigned char>;
 // when quoted: "'AB' 00".
 Bytes Hex(const std::string& text);
 
+// A SysEx message of exactly `size` bytes (at least 2) with varied data from `seed`.
+Bytes Message(std::size_t size, unsigned char seed);
+// `message` `times` times over.
+Bytes Repeat(const Bytes& message, std::size_t times);
+
 // An update as the reader makes it from a file with these portions.
 Update MakeUpdate(const std::vector<Update::SysExPortion>& portions, Version version = {1, 5},
                   const std::string& productName = "Widget");
