@@ -340,13 +340,9 @@ if box=$(wait_for_windows "Important message about update" 1 30); then
     [ -n "$(windows_named "MIDI Updater")" ] || { ok=false; echo "Do not close closed it"; }
     close_main_window
     # Wine lays out the relabelled buttons only once the box is active, so a key sent
-    # earlier can miss "&Close": press it until the box has gone.
+    # earlier can miss "&Close": answer presses it until the box has gone.
     if box=$(wait_for_windows "An update is in progress" 1 10); then
-      for _ in 1 2 3 4 5 6 7 8 9 10; do
-        [ -n "$(windows_named "An update is in progress")" ] || break
-        keys "$box" c || true
-        sleep 1
-      done
+      answer "$box" "An update is in progress" c 0 || ok=false
     else
       ok=false
     fi
@@ -564,11 +560,7 @@ if [ -f "$real" ]; then
     shot 6-real-winmm-looking
     close_main_window
     if box=$(wait_for_windows "An update is in progress" 1 10); then
-      for _ in 1 2 3 4 5 6 7 8 9 10; do
-        [ -n "$(windows_named "An update is in progress")" ] || break
-        keys "$box" c || true
-        sleep 1
-      done
+      answer "$box" "An update is in progress" c 0 || ok=false
     else
       ok=false
       echo "closing while busy did not ask"
