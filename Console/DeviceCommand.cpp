@@ -2,12 +2,12 @@
 #include "Console/SignalWatcher.h"
 #include "Console/TransferWatch.h"
 
-#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
-#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "MidiUpdateLib/Format.h"
 #include "MidiUpdateLib/OS.h"
 #include "MidiUpdateLib/Update.h"
 #include "Simulator/DeviceOptions.h"
+#include "Simulator/Hosting/AlsaDeviceEndpoint.h"
+#include "Simulator/Hosting/JackDeviceEndpoint.h"
 #include "Simulator/ServedDevice.h"
 
 #include <CLI/CLI.hpp>
@@ -236,8 +236,10 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
     }
     const Update& expects = served->Expected();
     SetTraceSink([](const std::string&) {}); // the device's own log would bury its report
-    out << "Device '" << served->Config().name << "' expects " << expects.sysExPortions.size()
-        << " portions (" << BytesToHuman(expects.TotalSysExSize()) << "); Ctrl-C ends.\n"
+    const std::size_t portions = expects.sysExPortions.size();
+    out << "Device '" << served->Config().name << "' expects " << portions
+        << (portions == 1 ? " portion (" : " portions (") << BytesToHuman(expects.TotalSysExSize())
+        << "); Ctrl-C ends.\n"
         << std::flush;
     Service service(served->Device(), request, out, err);
     int status = service.Run(watch);

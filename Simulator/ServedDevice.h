@@ -45,8 +45,7 @@ public:
     static std::unique_ptr<ServedDevice> Make(const DeviceOptions& options, const Update* sent,
                                               const DeviceHost& host,
                                               std::unique_ptr<ReplyScheduler> scheduler,
-                                              std::string& error,
-                                              const Update* expects = nullptr);
+                                              std::string& error, const Update* expects = nullptr);
     ~ServedDevice();
     ServedDevice(const ServedDevice&) = delete;
     ServedDevice& operator=(const ServedDevice&) = delete;
