@@ -64,6 +64,7 @@ for _ in $(seq 100); do
   grep -q ready "$work/interface.out" && break
   sleep 0.1
 done
+grep -q ready "$work/interface.out" || { echo "the interface did not start:"; cat "$work/interface.out"; exit 1; }
 gadget_bind slow "Slow MIDI"
 
 start=$SECONDS
