@@ -1,4 +1,5 @@
 #include "Console/Commands.h"
+#include "Console/DeviceReport.h"
 #include "Console/SignalWatcher.h"
 #include "Console/TransferWatch.h"
 
@@ -107,15 +108,6 @@ int CheckRequest(const DeviceRequest& request, DeviceOptions& options, std::ostr
     return exitOk;
 }
 
-void TellTransfer(const SimulatedDevice::TransferReport& transfer, std::ostream& out) {
-    const std::size_t portions = transfer.completedPortions;
-    const std::size_t requests = transfer.identityRequests;
-    out << Format("Received %zu complete portion%s and %zu identity request%s.\n", portions,
-                  portions == 1 ? "" : "s", requests, requests == 1 ? "" : "s");
-    if (transfer.integrity)
-        out << transfer.integrity->text << '\n';
-}
-
 // Serves the device until the user ends it: on the port while the device is present,
 // again after the JACK server has gone and come back, and telling of each transfer as
 // the next begins. exitOk, or exitRejected when the port cannot be served at all.
@@ -200,23 +192,6 @@ private:
     ArrivalStatistics arrival;
 };
 
-// What the device received, transfer by transfer; exitCorrupted when any differed.
-int Report(SimulatedDevice& device, const ArrivalStatistics& arrival, std::ostream& out) {
-    const std::vector<SimulatedDevice::TransferReport> transfers = device.Transfers();
-    TellTransfer(transfers.back(), out);
-    int status = exitOk;
-    for (const SimulatedDevice::TransferReport& transfer : transfers)
-        if (transfer.integrity && !transfer.integrity->identical)
-            status = exitCorrupted;
-    if (arrival.bytes && arrival.activeSeconds > 0)
-        out << Format("Arrival: %s in %u bursts, %.1f ms from first to last byte of each: "
-                      "%.2f MB/s\n",
-                      BytesToHuman(static_cast<unsigned int>(arrival.bytes)).c_str(),
-                      arrival.bursts, arrival.activeSeconds * 1000.0,
-                      arrival.bytes / arrival.activeSeconds / 1e6);
-    return status;
-}
-
 int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& err) {
     DeviceOptions options;
     if (const int refused = CheckRequest(request, options, err); refused != exitOk)
@@ -244,7 +219,7 @@ int ServeDevice(const DeviceRequest& request, std::ostream& out, std::ostream& e
     Service service(served->Device(), request, out, err);
     int status = service.Run(watch);
     if (status == exitOk)
-        status = Report(served->Device(), service.Arrival(), out);
+        status = ReportDevice(served->Device(), service.Arrival(), out);
     SetTraceSink(nullptr);
     return status;
 }

@@ -1,17 +1,34 @@
-// A USB MIDI interface that pushes back, as real ones do: a FunctionFS function whose
-// bulk OUT endpoint is read only as fast as a 31250-baud MIDI wire (3125 bytes/s), so
-// the rest waits on the bus and the host's driver holds its writes. (The kernel's own
-// MIDI gadget drops what its reader does not take in time instead.) Writes the MIDI
-// bytes it received to OUT_FILE as they come.
-//   PushingBackUsbMidi FFS_DIR OUT_FILE [BYTES_PER_SECOND]
-// Prints "ready" once its descriptors are in: then the gadget may be bound.
+// A USB MIDI interface that pushes back, as real ones do, with the simulated device
+// behind it: a FunctionFS function whose bulk OUT endpoint is read only as fast as a
+// 31250-baud MIDI wire carries bytes, so the rest waits on the bus and the host's driver
+// holds its writes. (The kernel's own MIDI gadget drops what its reader does not take
+// in time instead.) The bytes go to the device and, as they come, to RECEIVED_FILE; the
+// device's replies go back in event packets on the bulk IN endpoint.
+//   PushingBackUsbMidi FFS_DIR RECEIVED_FILE DEVICE_OPTIONS...
+// with the device options of the console's `device` (--device-expects FILE is needed).
+// Prints "ready" once its descriptors are in: then the gadget may be bound. On SIGTERM
+// or SIGINT it prints the device's report and exits as `device` does: 0 when what
+// arrived is identical to the update, 6 when it differs.
+//
+// Threads: the main thread waits for the signal; a reader takes the OUT endpoint and
+// feeds the device; the device's delivery thread writes its replies to the IN endpoint.
 
-#include <linux/usb/functionfs.h>
+#include "tests/uml/UsbMidiDescriptors.h"
+#include "tests/uml/UsbMidiPackets.h"
+
+#include "Console/Commands.h"
+#include "Console/DeviceReport.h"
+#include "MidiUpdateLib/OS.h"
+#include "Simulator/DeviceOptions.h"
+#include "Simulator/ServedDevice.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -19,96 +36,103 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+// 31250 baud, ten bits a byte.
+const double wireBytesPerSecond = 3125.0;
 
-void Le32(Bytes& out, unsigned int value) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-// A class-compliant MIDI interface with one output (the host's "MIDI 1"): an audio
-// control interface, a MIDI streaming interface with an embedded IN jack feeding an
-// external OUT jack, and one bulk OUT endpoint.
-Bytes Interfaces(unsigned int maxPacket) {
-    const auto low = static_cast<unsigned char>(maxPacket & 0xFF);
-    const auto high = static_cast<unsigned char>(maxPacket >> 8);
-    // clang-format off
-    return {
-        9, 4, 0, 0, 0, 1, 1, 0, 0,    // audio control interface
-        9, 0x24, 1, 0, 1, 9, 0, 1, 1, // its header: one streaming interface, number 1
-        9, 4, 1, 0, 1, 1, 3, 0, 0,    // MIDI streaming interface, one endpoint
-        7, 0x24, 1, 0, 1, 22, 0,      // its header, 22 bytes with the jacks
-        6, 0x24, 2, 1, 1, 0,          // embedded IN jack 1
-        9, 0x24, 3, 2, 2, 1, 1, 1, 0, // external OUT jack 2, fed by jack 1
-        9, 5, 0x01, 2, low, high, 0, 0, 0, // bulk OUT endpoint 1
-        5, 0x25, 1, 1, 1,             // its embedded jack: 1
-    };
-    // clang-format on
-}
-
-bool WriteAll(int fd, const Bytes& bytes) {
+bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
     return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-// MIDI bytes in a USB MIDI event packet, by its code index number.
-const int packetBytes[16] = {0, 0, 2, 3, 3, 1, 2, 3, 3, 3, 3, 3, 2, 2, 3, 1};
+int Open(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0)
+        std::perror(path.c_str());
+    return fd;
+}
+
+// Takes the host's packets no faster than the wire would carry their bytes: each read
+// waits until the bytes before it would have gone out, counted from when they came.
+[[noreturn]] void Receive(int endpoint, FILE* received, SimulatedDevice& device) {
+    unsigned char packets[512];
+    std::vector<unsigned char> bytes;
+    auto due = std::chrono::steady_clock::now();
+    for (;;) {
+        const ssize_t size = read(endpoint, packets, sizeof packets);
+        if (size < 0) { // the host reconfigured; the endpoint comes back
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        due = std::max(due, std::chrono::steady_clock::now());
+        bytes.clear();
+        usbmidi::AppendMidiBytes(packets, static_cast<std::size_t>(size), bytes);
+        std::fwrite(bytes.data(), 1, bytes.size(), received);
+        std::fflush(received);
+        device.Receive(bytes.data(), bytes.size());
+        due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(bytes.size() / wireBytesPerSecond));
+        std::this_thread::sleep_until(due);
+    }
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
+    using namespace midiupdate;
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s FFS_DIR OUT_FILE [BYTES_PER_SECOND]\n", argv[0]);
-        return 2;
+        std::fprintf(stderr, "usage: %s FFS_DIR RECEIVED_FILE DEVICE_OPTIONS...\n", argv[0]);
+        return exitUsage;
     }
     const std::string dir = argv[1];
-    const double rate = argc > 3 ? std::atof(argv[3]) : 3125.0;
-    const int ep0 = open((dir + "/ep0").c_str(), O_RDWR);
-    if (ep0 < 0) {
-        std::perror("ep0");
-        return 1;
+    DeviceOptions options;
+    std::string error;
+    if (!ParseDeviceOptions({argv + 3, argv + argc}, options, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return exitUsage;
     }
-    const Bytes full = Interfaces(64);
-    const Bytes high = Interfaces(512);
-    Bytes descriptors;
-    Le32(descriptors, FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
-    Le32(descriptors, static_cast<unsigned int>(20 + full.size() + high.size()));
-    Le32(descriptors, FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_HAS_HS_DESC);
-    Le32(descriptors, 8); // descriptors per speed
-    Le32(descriptors, 8);
-    descriptors.insert(descriptors.end(), full.begin(), full.end());
-    descriptors.insert(descriptors.end(), high.begin(), high.end());
-    Bytes strings;
-    Le32(strings, FUNCTIONFS_STRINGS_MAGIC);
-    Le32(strings, 16);
-    Le32(strings, 0);
-    Le32(strings, 0);
-    if (!WriteAll(ep0, descriptors) || !WriteAll(ep0, strings)) {
+    // Before any thread starts, so that only the main thread takes them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    SetTraceSink([](const std::string&) {}); // the device's own log would bury its report
+    const std::unique_ptr<ServedDevice> served = ServedDevice::Make(
+        options, nullptr, DeviceHost{}, std::make_unique<RealTimeScheduler>(), error);
+    if (!served) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return exitUsage;
+    }
+    SimulatedDevice& device = served->Device();
+
+    const int ep0 = Open(dir + "/ep0");
+    if (ep0 < 0)
+        return exitRejected;
+    if (!WriteAll(ep0, usbmidi::FunctionDescriptors()) ||
+        !WriteAll(ep0, usbmidi::FunctionStrings())) {
         std::perror("descriptors");
-        return 1;
+        return exitRejected;
     }
+    const int out = Open(dir + "/ep1");
+    const int in = Open(dir + "/ep2");
+    FILE* received = std::fopen(argv[2], "wb");
+    if (out < 0 || in < 0 || !received) {
+        std::perror(argv[2]);
+        return exitRejected;
+    }
+    usbmidi::PacketEncoder encoder; // the delivery thread's alone
+    device.SetOutput([in, &encoder](const unsigned char* data, std::size_t size) {
+        if (!WriteAll(in, encoder.Encode(data, size)))
+            std::fprintf(stderr, "a reply was lost: %s\n", std::strerror(errno));
+    });
     std::printf("ready\n");
     std::fflush(stdout);
 
-    const int ep1 = open((dir + "/ep1").c_str(), O_RDWR);
-    FILE* out = std::fopen(argv[2], "wb");
-    if (ep1 < 0 || !out) {
-        std::perror("ep1 or OUT_FILE");
-        return 1;
-    }
-    unsigned char packet[512];
-    const auto start = std::chrono::steady_clock::now();
-    double taken = 0; // MIDI bytes so far, which set the pace
-    for (;;) {
-        const ssize_t size = read(ep1, packet, sizeof packet);
-        if (size < 0)
-            continue; // the host reconfigured; the endpoint comes back
-        for (ssize_t at = 0; at + 4 <= size; at += 4) {
-            const int count = packetBytes[packet[at] & 0x0F];
-            std::fwrite(packet + at + 1, 1, static_cast<std::size_t>(count), out);
-            taken += count;
-        }
-        std::fflush(out);
-        // Not before the wire would have carried them does the next packet come in.
-        std::this_thread::sleep_until(start + std::chrono::duration<double>(taken / rate));
-    }
+    std::thread(Receive, out, received, std::ref(device)).detach();
+    int signal = 0;
+    sigwait(&stop, &signal);
+    const int status = ReportDevice(device, ArrivalStatistics{}, std::cout);
+    std::cout.flush();
+    // A read or write on an endpoint cannot be woken: the kernel ends them with the process.
+    std::_Exit(status);
 }

@@ -8,18 +8,10 @@ set -euo pipefail
 cli=${1:?usage: usb-midi-hardware-port.sh MIDI_UPDATER_CLI}
 work=$(mktemp -d)
 
-gadget=/sys/kernel/config/usb_gadget/updater
-mkdir "$gadget"
-echo 0x1d6b >"$gadget/idVendor"
-echo 0x0104 >"$gadget/idProduct"
-mkdir -p "$gadget/strings/0x409" "$gadget/functions/midi.usb0" "$gadget/configs/c.1"
-echo "MIDI Gadget" >"$gadget/strings/0x409/product"
-ln -s "$gadget/functions/midi.usb0" "$gadget/configs/c.1/"
-ls /sys/class/udc | head -n 1 >"$gadget/UDC"
-for _ in $(seq 100); do
-  grep -q "USB-Audio - MIDI Gadget" /proc/asound/cards && break
-  sleep 0.1
-done
+# shellcheck source=tests/uml/gadget.sh
+source "$(dirname "$0")/gadget.sh"
+gadget_make updater 0x0104 "MIDI Gadget" midi.usb0
+gadget_bind updater "MIDI Gadget"
 host_card=$(awk '/USB-Audio - MIDI Gadget/ {print $1}' /proc/asound/cards)
 gadget_card=$(awk '/MIDI Gadget - f_midi/ {print $1}' /proc/asound/cards)
 [ -n "$host_card" ] && [ -n "$gadget_card" ] || { echo "no USB MIDI card"; cat /proc/asound/cards; exit 1; }
