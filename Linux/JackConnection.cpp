@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <dlfcn.h>
 
 namespace midiupdate {
 namespace {
@@ -62,9 +63,9 @@ std::uint32_t Header(const unsigned char* header) {
 
 } // namespace
 
-JackConnection::JackConnection(OnBytes onBytes, OnUnheard onUnheard)
-    : onBytes(std::move(onBytes)), onUnheard(std::move(onUnheard)), outgoing(outgoingCapacity),
-      incoming(incomingCapacity) {
+JackConnection::JackConnection(OnBytes onBytes, OnUndelivered onUndelivered)
+    : onBytes(std::move(onBytes)), onUndelivered(std::move(onUndelivered)),
+      outgoing(outgoingCapacity), incoming(incomingCapacity) {
     sem_init(&room, 0, 0);
     sem_init(&received, 0, 0);
 }
@@ -119,6 +120,8 @@ bool JackConnection::Open(const std::string& clientName, const std::string& outp
     jack_on_shutdown(client, &JackConnection::ShutdownFn, this);
     jack_set_port_registration_callback(client, &JackConnection::PortRegistrationFn, this);
     jack_set_client_registration_callback(client, &JackConnection::ClientRegistrationFn, this);
+    if (OnPipeWire())
+        missedCycles.emplace();
     reader = std::thread([this] { Read(); });
     if (jack_activate(client) != 0) {
         error = "cannot activate the JACK client";
@@ -130,6 +133,12 @@ bool JackConnection::Open(const std::string& clientName, const std::string& outp
     const std::size_t largest = MaxEventSize();
     splitter.emplace(largest ? largest : 1024);
     return true;
+}
+
+bool OnPipeWire() {
+    Dl_info info{};
+    return dladdr(reinterpret_cast<void*>(&jack_client_open), &info) != 0 && info.dli_fname &&
+           std::string(info.dli_fname).find("/pipewire-") != std::string::npos;
 }
 
 std::string JackConnection::ClientName() const {
@@ -177,6 +186,7 @@ int JackConnection::Process(std::uint32_t frames) {
     // Read once per cycle from the server's graph, without locks.
     const bool heard = jack_port_connected(output) > 0;
     std::size_t unheard = 0;
+    std::size_t counted = 0; // heard, and so lost only with the cycle
     unsigned char header[4];
     while (outgoing.Peek(header, sizeof header) == sizeof header) {
         const std::uint32_t length = Header(header) & ~uncountedBit;
@@ -191,13 +201,16 @@ int JackConnection::Process(std::uint32_t frames) {
         outgoing.Peek(event, length, sizeof header);
         outgoing.Consume(sizeof header + length);
         took = true;
-        if (!heard && !(Header(header) & uncountedBit))
-            unheard += length;
+        if (!(Header(header) & uncountedBit))
+            (heard ? counted : unheard) += length;
     }
     if (took)
         sem_post(&room);
-    if (unheard > 0 && onUnheard)
-        onUnheard(unheard);
+    if (missedCycles)
+        unheard += missedCycles->Cycle(jack_last_frame_time(client), frames,
+                                       jack_frames_since_cycle_start(client), counted);
+    if (unheard > 0 && onUndelivered)
+        onUndelivered(unheard);
 
     void* in = jack_port_get_buffer(input, frames);
     const std::uint32_t count = jack_midi_get_event_count(in);

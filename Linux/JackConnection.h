@@ -9,6 +9,7 @@
 // changes of the graph.
 
 #include "Linux/MidiEventSplitter.h"
+#include "Linux/MissedCycles.h"
 #include "Linux/SpscRing.h"
 
 #include <semaphore.h>
@@ -38,11 +39,12 @@ struct JackPortName {
 class JackConnection {
 public:
     using OnBytes = std::function<void(const unsigned char* data, std::size_t size)>;
-    // On JACK's process thread: bytes of counted events that went out while our output
-    // was connected to nothing (the port behind it has gone), so reached nobody.
-    using OnUnheard = std::function<void(std::size_t size)>;
+    // On JACK's process thread: bytes of counted events that reached nobody: they went
+    // out while our output was connected to nothing (the port behind it has gone), or,
+    // on PipeWire, in a cycle it dropped (MissedCycles.h).
+    using OnUndelivered = std::function<void(std::size_t size)>;
 
-    explicit JackConnection(OnBytes onBytes, OnUnheard onUnheard = nullptr);
+    explicit JackConnection(OnBytes onBytes, OnUndelivered onUndelivered = nullptr);
     ~JackConnection(); // drains (bounded), then closes the client
     JackConnection(const JackConnection&) = delete;
     JackConnection& operator=(const JackConnection&) = delete;
@@ -72,7 +74,7 @@ public:
 
     // Queues bytes as events, waiting for room; returns once all are queued. A message
     // the chunk ends inside is held until a later Queue completes it. False when the
-    // server has gone. Events of an uncounted Queue are never told to OnUnheard.
+    // server has gone. Events of an uncounted Queue are never told to OnUndelivered.
     bool Queue(const unsigned char* data, std::size_t size, bool counted = true);
     // Queues bytes that are whole as the caller sends them (a device's message), ended or
     // not: nothing is held back waiting for an F7 that may never come.
@@ -94,7 +96,7 @@ private:
     void Close();
 
     const OnBytes onBytes;
-    const OnUnheard onUnheard;
+    const OnUndelivered onUndelivered;
     jack_client_t* client = nullptr;
     jack_port_t* output = nullptr;
     jack_port_t* input = nullptr;
@@ -110,7 +112,11 @@ private:
     std::atomic<bool> graphChanged{false};
     std::atomic<bool> stopping{false};
     std::thread reader;
+    std::optional<MissedCycles> missedCycles; // on PipeWire only
 };
+
+// True when this process runs on PipeWire's libjack rather than JACK's own.
+bool OnPipeWire();
 
 // The MIDI ports (or all ports) of the running JACK server, or an error when none answers.
 bool ListJackPorts(std::vector<JackPortName>& ports, std::string& error, bool midiOnly = true);

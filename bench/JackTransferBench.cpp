@@ -65,6 +65,7 @@ public:
     }
     double asleep = 0; // seconds
     unsigned int sleeps = 0;
+    unsigned long long undelivered = 0; // the port's own count
 };
 
 class CountingProgress : public UpdateProgress {
@@ -109,6 +110,7 @@ struct Measurement {
     double cpu = 0;    // seconds of this process
     double asleep = 0; // seconds of mandated pauses
     unsigned int sleeps = 0;
+    unsigned long long undelivered = 0; // the port's own count
 };
 
 // The whole transfer through the JACK port; false when the port cannot carry it.
@@ -132,6 +134,7 @@ bool Measure(Update& update, Measurement& result) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore)
                     .count();
             result.cpu = CpuSeconds() - cpuBefore;
+            result.undelivered = port.UndeliveredBytes();
         }
     }
     SetClock(nullptr);
@@ -180,6 +183,7 @@ int main(int argc, char** argv) {
                 update.TotalSysExSize(), PORTIONS, DELAY,
                 server.PipeWire() ? "PipeWire's JACK layer" : "JACK 2", server.Period());
     std::printf("  verdict:           %s\n", m.completed.c_str());
+    std::printf("  undelivered:       %llu bytes, as the port counted them\n", m.undelivered);
     std::printf("  wall time:         %.3f ms\n", m.wall * 1000.0);
     std::printf("  mandated pauses:   %.3f ms asleep in %u sleeps (portion pauses, status polls)\n",
                 m.asleep * 1000.0, m.sleeps);

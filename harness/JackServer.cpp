@@ -1,11 +1,12 @@
 #include "harness/JackServer.h"
 
+#include "Linux/JackConnection.h"
+
 #include <jack/jack.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -18,13 +19,6 @@
 namespace testsupport {
 
 namespace {
-
-// True when the libjack this process runs on is PipeWire's.
-bool OnPipeWire() {
-    Dl_info info{};
-    return dladdr(reinterpret_cast<void*>(&jack_client_open), &info) != 0 && info.dli_fname &&
-           std::string(info.dli_fname).find("/pipewire-") != std::string::npos;
-}
 
 // Only what JACK clients need: the native protocol, client nodes, links, and a dummy
 // driver that runs the graph with no sound hardware; one fixed period, as jackd has.
@@ -64,7 +58,7 @@ context.objects = [
 
 } // namespace
 
-JackServer::JackServer(unsigned int periodFrames) : pipeWire(OnPipeWire()) {
+JackServer::JackServer(unsigned int periodFrames) : pipeWire(midiupdate::OnPipeWire()) {
     // PipeWire does not wait for a late client as jackd does (--timeout below): a client
     // that the loaded machine ran late lost its cycles' events, at 256 frames often, at
     // 1024 (a desktop's usual period) now and then; the tests at 2048 (43 ms) passed

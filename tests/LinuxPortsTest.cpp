@@ -1,6 +1,7 @@
 #include "Linux/AlsaSequencerPort.h"
 #include "Linux/LinuxMidiPort.h"
 #include "Linux/MidiEventSplitter.h"
+#include "Linux/MissedCycles.h"
 #include "Linux/SpscRing.h"
 #include "MidiUpdateLib/PlatformForm.h"
 #include "MidiUpdateLib/SendUpdate.h"
@@ -136,6 +137,38 @@ TEST(MidiEventSplitter, MakesOneEventPerMessageWhateverTheChunks) {
         splitter.Flush(emit);
         EXPECT_EQ(events, c.events);
         EXPECT_EQ(splitter.OversizedMessages(), c.oversized);
+    }
+}
+
+TEST(MissedCycles, CountsTheEventsOfLateOrSkippedCyclesOnce) {
+    struct Cycle {
+        std::uint32_t firstFrame, frames, sinceStart;
+        std::size_t counted, lost; // lost: what this cycle tells
+    };
+    struct Case {
+        const char* label;
+        std::vector<Cycle> cycles;
+    };
+    const std::uint32_t wrap = 0xFFFFFF80u; // a period before the frame counter wraps
+    const std::vector<Case> cases = {
+        {"cycles one after another",
+         {{0, 128, 40, 900, 0}, {128, 128, 127, 900, 0}, {256, 128, 1, 0, 0}}},
+        {"a skipped cycle loses the one before it",
+         {{0, 128, 40, 900, 0}, {256, 128, 40, 500, 900}, {384, 128, 40, 0, 0}}},
+        {"a skipped cycle after an idle one loses nothing",
+         {{0, 128, 40, 0, 0}, {384, 128, 40, 0, 0}}},
+        {"a late cycle loses its own, once even if the next is skipped",
+         {{0, 128, 129, 900, 900}, {256, 128, 40, 0, 0}}},
+        {"the frame counter wraps",
+         {{wrap, 128, 40, 900, 0}, {0, 128, 40, 900, 0}, {256, 128, 40, 0, 900}}},
+        {"a cycle after a longer one follows it", {{0, 256, 40, 900, 0}, {256, 128, 40, 0, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        MissedCycles missed;
+        for (const Cycle& cycle : c.cycles)
+            EXPECT_EQ(missed.Cycle(cycle.firstFrame, cycle.frames, cycle.sinceStart, cycle.counted),
+                      cycle.lost);
     }
 }
 
