@@ -104,7 +104,7 @@ case_() {
   done
   local start=$SECONDS
   local status=0
-  "${as_owner[@]}" "$wine64" "$program" "$work/update.upd" >"$work/send.out" 2>"$work/send.log" || status=$?
+  "${as_owner[@]}" "$wine64" "$program" "$work/update.upd" </dev/null >"$work/send.out" 2>"$work/send.log" || status=$?
   local took=$((SECONDS - start))
   kill -INT "$device"
   local device_status=0
