@@ -30,6 +30,23 @@ run_preset() {
   [ "$status" -eq 0 ] || { echo "$preset: tests failed"; exit "$status"; }
 }
 
+# Runs a script of checks that ends with "N passed, M failed", adding its counts; stops
+# the run when it fails.
+run_checks() {
+  local name=$1
+  shift
+  local log status=0 line
+  log=$(mktemp)
+  "$@" 2>&1 | tee "$log" || status=$?
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
+  rm -f "$log"
+  if [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
+  fi
+  [ "$status" -eq 0 ] || { echo "$name: checks failed"; exit "$status"; }
+}
+
 run_preset default
 run_preset windows-form
 run_preset asan
@@ -48,16 +65,7 @@ scripts/wine-run.sh --stop build/windows
 # real sequencer, inside the kernel the default preset built: a stage of its own, as it
 # needs both the default build (the kernel, `device --alsa`) and this one (the program).
 echo "=== windows port on Wine's winmm in the kernel ==="
-wine_log=$(mktemp)
-wine_status=0
-tests/uml/wine-winmm.sh build/default build/windows 2>&1 | tee "$wine_log" || wine_status=$?
-wine_line=$(tail -n 1 "$wine_log")
-rm -f "$wine_log"
-if [[ $wine_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-  passed=$((passed + BASH_REMATCH[1]))
-  failed=$((failed + BASH_REMATCH[2]))
-fi
-[ "$wine_status" -eq 0 ] || { echo "Wine's winmm in the kernel: checks failed"; exit "$wine_status"; }
+run_checks "Wine's winmm in the kernel" tests/uml/wine-winmm.sh build/default build/windows
 
 # The shipped Windows program (static, stripped, at most 3 MiB) and its test build, run
 # end to end under Wine on a virtual display; screenshots in build/windows-release/e2e-screenshots.
@@ -67,17 +75,8 @@ cmake --build --preset windows-release --target midi-updater-win midi-updater-wi
 exe_size=$(stat -c %s build/windows-release/Windows/midi-updater-win.exe)
 echo "midi-updater-win.exe: $exe_size bytes"
 [ "$exe_size" -le $((3 * 1024 * 1024)) ] || { echo "midi-updater-win.exe is over 3 MiB"; exit 1; }
-e2e_log=$(mktemp)
-e2e_status=0
-tests/windows-e2e.sh build/windows-release build/default/Console/midi-updater-cli 2>&1 |
-  tee "$e2e_log" || e2e_status=$?
-e2e_line=$(tail -n 1 "$e2e_log")
-rm -f "$e2e_log"
-if [[ $e2e_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-  passed=$((passed + BASH_REMATCH[1]))
-  failed=$((failed + BASH_REMATCH[2]))
-fi
-[ "$e2e_status" -eq 0 ] || { echo "windows end to end: checks failed"; exit "$e2e_status"; }
+run_checks "windows end to end" \
+  tests/windows-e2e.sh build/windows-release build/default/Console/midi-updater-cli
 
 # What users download: the installer and the portable zip; the installer installs,
 # opens an .upd file by its association and uninstalls under Wine; screenshots in
@@ -85,17 +84,8 @@ fi
 echo "=== windows-release: installer and zip ==="
 cmake --build --preset windows-release --target midi-updater-win-setup midi-updater-win-zip
 ls -l build/windows-release/midi-updater-win-setup-*.exe build/windows-release/midi-updater-win-*.zip
-installer_log=$(mktemp)
-installer_status=0
-tests/windows-installer.sh build/windows-release build/default/Console/midi-updater-cli 2>&1 |
-  tee "$installer_log" || installer_status=$?
-installer_line=$(tail -n 1 "$installer_log")
-rm -f "$installer_log"
-if [[ $installer_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-  passed=$((passed + BASH_REMATCH[1]))
-  failed=$((failed + BASH_REMATCH[2]))
-fi
-[ "$installer_status" -eq 0 ] || { echo "windows installer: checks failed"; exit "$installer_status"; }
+run_checks "windows installer" \
+  tests/windows-installer.sh build/windows-release build/default/Console/midi-updater-cli
 
 # The Debian package as packagers make it: a plain Release build folder, not a preset.
 # (The JACK tests in the presets above start and stop private jackd servers themselves.)
@@ -119,23 +109,9 @@ fi
 
 # The Mac program's bundles (built by the gnustep preset), end to end under Xvfb;
 # screenshots and logs stay in build/gnustep/e2e.
-run_mac_e2e() {
-  echo "=== Mac program end to end ==="
-  local log
-  log=$(mktemp)
-  local status=0
-  timeout -k 10 600 tests/mac-app/e2e.sh build/gnustep/Application build/gnustep/e2e 2>&1 |
-    tee "$log" || status=$?
-  local line
-  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
-  rm -f "$log"
-  if [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
-    passed=$((passed + BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[2]))
-  fi
-  [ "$status" -eq 0 ] || { echo "Mac program end to end: failed"; exit 1; }
-}
-run_mac_e2e
+echo "=== Mac program end to end ==="
+run_checks "Mac program end to end" \
+  timeout -k 10 600 tests/mac-app/e2e.sh build/gnustep/Application build/gnustep/e2e
 
 # The quits during an update again, under ASan and UBSan: the test build alone, in a
 # build folder of its own (the sanitizers' reports go to each run's log, which must have
