@@ -4,6 +4,7 @@
 # driver (snd-usb-audio) then takes for a USB MIDI interface plugged in.
 #   gadget_make NAME PRODUCT_ID PRODUCT FUNCTION   FUNCTION: midi.usb0, ffs.NAME, ...
 #   gadget_bind NAME PRODUCT    plugs it in; returns once the host has its card
+#   no_overruns                 fails when the kernel dropped bytes towards a MIDI port
 gadget_make() {
   local dir=/sys/kernel/config/usb_gadget/$1
   mkdir "$dir"
@@ -23,4 +24,10 @@ gadget_bind() {
   echo "no USB MIDI card for $2"
   cat /proc/asound/cards
   return 1
+}
+
+no_overruns() {
+  local overruns
+  overruns=$(dmesg | grep -c "MIDI output buffer overrun" || true)
+  [ "$overruns" -eq 0 ] || { echo "FAILED: the kernel dropped bytes: $overruns overruns"; return 1; }
 }
