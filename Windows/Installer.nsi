@@ -113,7 +113,17 @@ Function un.DeleteKeyIfEmpty
 FunctionEnd
 
 Section "Uninstall"
+  ; A running program cannot be deleted: it is asked to be closed before anything goes,
+  ; or the uninstall ends with everything still in place.
+  retry:
+  ClearErrors
   Delete "$INSTDIR\${EXE}"
+  ${If} ${Errors}
+  ${AndIf} ${FileExists} "$INSTDIR\${EXE}"
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is running. Close it, then click Retry." /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
   Delete "$INSTDIR\Header.png"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR" ; only when empty: a file the user put there stays

@@ -53,6 +53,7 @@ wine_desktop_start midi-updater-installer
 folder="$WINEPREFIX/drive_c/Program Files/MIDI Updater"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/MIDI Updater.lnk"
 installed='C:\Program Files\MIDI Updater\midi-updater-win.exe'
+ours=("$folder/midi-updater-win.exe" "$folder/Header.png" "$folder/uninstall.exe" "$shortcut")
 
 wine_reg() { "$wine64" reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 # The data of value $2 of key $1 ("" for the default value); fails when there is none.
@@ -73,12 +74,16 @@ expect_value() {
 # Installs silently; status 0 and every file in place.
 install() {
   "$wine64" "$(winpath "$setup")" /S </dev/null >/dev/null 2>&1 || { echo "the installer failed"; return 1; }
-  local file
-  for file in "$folder/midi-updater-win.exe" "$folder/Header.png" "$folder/uninstall.exe" "$shortcut"; do
-    [ -f "$file" ] || { echo "no $file"; return 1; }
-  done
+  all_in_place || return 1
   cmp -s "$folder/midi-updater-win.exe" "$build/Windows/midi-updater-win.exe" ||
     { echo "the installed program is not the build's"; return 1; }
+}
+
+all_in_place() {
+  local file
+  for file in "${ours[@]}"; do
+    [ -f "$file" ] || { echo "no $file"; return 1; }
+  done
 }
 
 # Uninstalls silently. The uninstaller runs a copy of itself from the temporary folder
@@ -89,7 +94,8 @@ uninstall() {
   within 30 test ! -e "$folder/uninstall.exe" || { echo "uninstall.exe is still there"; return 1; }
   within 30 no_uninstaller_running || { echo "the uninstaller did not end"; return 1; }
 }
-no_uninstaller_running() { [ -z "$(prefix_processes 'Au_\.exe')" ]; }
+uninstaller_running() { [ -n "$(prefix_processes 'Au_\.exe')" ]; }
+no_uninstaller_running() { ! uninstaller_running; }
 
 # Nothing of ours is left: no file, no shortcut, no key, no value.
 nothing_left() {
@@ -182,6 +188,12 @@ if box=$(wait_for_windows "Important message about update" 1 30); then
     ok=false
     echo "no busy window after the message"
   fi
+  # Meanwhile a silent uninstall removes nothing: the running program could not go.
+  "$wine64" "$(winpath "$folder/uninstall.exe")" /S </dev/null >/dev/null 2>&1 || true
+  within 10 uninstaller_running || true # or it has been and gone
+  within 30 no_uninstaller_running || { ok=false; echo "the uninstaller did not end"; }
+  all_in_place || ok=false
+  key_exists "$uninstallKey" || { ok=false; echo "the uninstall entry went while the program ran"; }
 else
   ok=false
   echo "no window of the update file's message"
@@ -189,7 +201,7 @@ fi
 for pid in $(prefix_processes 'midi-updater-win\.exe'); do kill "$pid" 2>/dev/null || true; done
 within 10 test -z "$(prefix_processes 'midi-updater-win\.exe')" || true
 if $ok; then
-  pass "an .upd file opened through its association starts the installed program with it"
+  pass "an .upd file opened through its association starts the installed program; while it runs, an uninstall removes nothing"
 else
   fail "opening an .upd file through its association"
 fi
